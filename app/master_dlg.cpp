@@ -1,0 +1,21 @@
+#include "app/master_dlg.h"
+
+#include <string>
+
+#include "app/tulm_app.h"
+#include "res/resource.h"
+
+std::string MasterTitle(const std::string& device, const std::string& version) {
+    return "Программа смены прошивки " + device + " на версию " + version;
+}
+
+CMasterDlg::CMasterDlg() : CDialog(IDD_MASTER) {}
+
+BOOL CMasterDlg::OnInitDialog() {
+    SetWindowTextA(m_hWnd, MasterTitle(theApp.m_strDevice, theApp.m_strVersion).c_str());
+    const std::string note = "Контроллер: " + theApp.m_strDevice +
+                             "\nВерсия прошивки: " + theApp.m_strVersion +
+                             "\n\nПапка программы: " + theApp.m_szAppDir;
+    SetDlgItemTextA(m_hWnd, IDC_STARTUP_NOTE, note.c_str());
+    return TRUE;
+}

@@ -1,0 +1,46 @@
+#include "app/tulm_app.h"
+
+#include <shlwapi.h>
+
+#include "app/config.h"
+#include "app/master_dlg.h"
+#include "framework/dialog.h"
+#include "framework/file.h"
+
+CTulmApp theApp;
+
+CTulmApp::CTulmApp() = default;
+
+CTulmApp::~CTulmApp() {
+    delete m_pMasterDlg;
+}
+
+BOOL CTulmApp::InitInstance() {
+    const bool found =
+        GetModuleFileNameA(nullptr, m_szAppDir, MAX_PATH) != 0 && PathRemoveFileSpecA(m_szAppDir);
+    if (found) PathAddBackslashA(m_szAppDir);
+    if (!found || !SetCurrentDirectoryA(m_szAppDir)) m_szAppDir[0] = '\0';
+
+    if (!ReadConfig()) return FALSE;
+
+    m_pMasterDlg = new CMasterDlg();
+    m_pMasterDlg->DoModal(nullptr);
+    return FALSE;
+}
+
+int CTulmApp::ExitInstance() {
+    static const char kCalibration[] = "data\\calib.inc";
+    if (CFile::Exists(kCalibration)) CFile::Remove(kCalibration);
+    return CWinApp::ExitInstance();
+}
+
+bool CTulmApp::ReadConfig() {
+    PlcConfig config;
+    if (!ReadPlcIni("plc.ini", &config)) {
+        AppMessageBox(nullptr, "Невозможно открыть файл plc.ini");
+        return false;
+    }
+    m_strDevice = config.device;
+    m_strVersion = config.version;
+    return true;
+}

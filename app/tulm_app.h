@@ -1,0 +1,28 @@
+// The application object: start-up in the executable's folder, plc.ini, the assistant, and
+// the clean-up that removes the fetched calibration file on every way out.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "framework/app.h"
+
+class CMasterDlg;
+
+class CTulmApp : public CWinApp {
+  public:
+    CTulmApp();
+    ~CTulmApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+    bool ReadConfig();
+
+    CMasterDlg* m_pMasterDlg = nullptr;
+    std::string m_strDevice;
+    std::string m_strVersion;
+    char m_szAppDir[MAX_PATH] = {};
+};
+
+extern CTulmApp theApp;

@@ -1,0 +1,58 @@
+// The flashing engine: one reflashing run on a thread of its own, talking to the controller's
+// boot loader console, uploading images and writing the data files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "flash/engine_ui.h"
+#include "framework/file.h"
+#include "framework/sync.h"
+#include "serial/worker.h"
+
+class CMathThread : public CMyThread {
+  public:
+    explicit CMathThread(IEngineUi& ui, CommDriver& driver = SystemCommDriver(),
+                         IClock& clock = SystemClock());
+    ~CMathThread() override;
+
+    // Console dialogue primitives.
+    bool OpenEnginePort();
+    void WaitForText(const std::string& text);
+    void WaitForTextCounting(const std::string& text);
+    // A read that times out with nothing received ends the wait after a 12 s pause.
+    void WaitForTextLenient(const std::string& text);
+    void SendAnswer(char letter);
+    void ClearReceived();
+    void ReportProgress(uint64_t count);
+
+    const std::string& GetReceived() const { return m_strReceived; }
+    uint64_t GetProgressDone() const { return m_nProgressDone; }
+    void SetProgressTotal(uint64_t total) { m_nProgressTotal = total; }
+
+    static constexpr uint32_t kReadChunk = 80;
+    static constexpr uint32_t kLenientPauseMs = 12000;
+
+  protected:
+    void ShowProgressPosition();
+    IEngineUi& Ui() { return m_Ui; }
+
+    uint64_t m_nProgressDone = 0;
+    uint64_t m_nProgressTotal = 100;
+    CCriticalSection m_EngineLock;
+    HPORT m_hPort = nullptr;
+    std::unique_ptr<CFile> m_pCurrentFile;
+    std::string m_strReceived;
+    uint8_t m_Block[133] = {};
+    bool m_bMoreData = true;
+    uint8_t m_nBlockNumber = 0;
+
+  private:
+    void WaitForTextImpl(const std::string& text, bool counting);
+
+    IEngineUi& m_Ui;
+};
+
+// The engine of the current run, null when there is none; Cancel signals its stop event.
+extern CMathThread* g_pMathThread;

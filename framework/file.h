@@ -1,0 +1,36 @@
+// Binary files by relative or absolute path. Paths use the program's backslash form
+// ("data\calib.inc"); the POSIX implementation turns backslashes into slashes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CFile {
+  public:
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeCreate = 0x1000,  // create or truncate
+    };
+
+    CFile() = default;
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    bool Open(const std::string& path, unsigned flags);
+    bool IsOpen() const;
+    // Bytes read, 0 at the end of the file or on failure.
+    uint32_t Read(void* buffer, uint32_t count);
+    bool Write(const void* buffer, uint32_t count);
+    uint64_t GetLength() const;
+    void Close();
+    const std::string& GetFilePath() const { return m_strPath; }
+
+    static bool Exists(const std::string& path);
+    static bool Remove(const std::string& path);
+
+  private:
+    void* m_hFile = nullptr;
+    std::string m_strPath;
+};

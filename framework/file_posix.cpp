@@ -1,0 +1,80 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "framework/file.h"
+
+namespace {
+
+std::string NativePath(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+int Fd(void* h) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(h)) - 1;
+}
+void* Handle(int fd) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
+}
+
+}  // namespace
+
+CFile::~CFile() {
+    Close();
+}
+
+bool CFile::Open(const std::string& path, unsigned flags) {
+    Close();
+    int oflags = (flags & modeWrite) ? O_WRONLY : O_RDONLY;
+    if (flags & modeCreate) oflags |= O_CREAT | O_TRUNC;
+    int fd = ::open(NativePath(path).c_str(), oflags | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    m_hFile = Handle(fd);
+    m_strPath = path;
+    return true;
+}
+
+bool CFile::IsOpen() const {
+    return m_hFile != nullptr;
+}
+
+uint32_t CFile::Read(void* buffer, uint32_t count) {
+    if (!m_hFile) return 0;
+    ssize_t got = ::read(Fd(m_hFile), buffer, count);
+    return got > 0 ? static_cast<uint32_t>(got) : 0;
+}
+
+bool CFile::Write(const void* buffer, uint32_t count) {
+    if (!m_hFile) return false;
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ssize_t put = ::write(Fd(m_hFile), p, count);
+        if (put <= 0) return false;
+        p += put;
+        count -= static_cast<uint32_t>(put);
+    }
+    return true;
+}
+
+uint64_t CFile::GetLength() const {
+    struct stat st {};
+    if (!m_hFile || fstat(Fd(m_hFile), &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void CFile::Close() {
+    if (m_hFile) ::close(Fd(m_hFile));
+    m_hFile = nullptr;
+}
+
+bool CFile::Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool CFile::Remove(const std::string& path) {
+    return ::unlink(NativePath(path).c_str()) == 0;
+}

@@ -1,0 +1,216 @@
+#include "serial/comm_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "framework/thread.h"
+
+namespace {
+
+class PosixCommPort final : public CommPort {
+  public:
+    PosixCommPort(int fd, bool owned) : m_fd(fd), m_owned(owned) {}
+    ~PosixCommPort() override {
+        if (m_owned) ::close(m_fd);
+    }
+
+    bool GetState(LineSettings* s) override {
+        termios t{};
+        if (tcgetattr(m_fd, &t) != 0) return false;
+        s->baudRate = SpeedValue(cfgetospeed(&t));
+        s->byteSize = (t.c_cflag & CSIZE) == CS8 ? 8 : 7;
+        s->parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
+        s->stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+        s->binary = !(t.c_iflag & (ICRNL | INLCR | IGNCR)) && !(t.c_oflag & OPOST);
+        s->softwareFlowControl = (t.c_iflag & (IXON | IXOFF)) != 0;
+        s->replaceCharacters = (t.c_iflag & (PARMRK | IGNPAR)) != 0;
+        return true;
+    }
+
+    // Raw mode throughout: a binary transfer must see every byte, 0x11 and 0x13 included.
+    bool SetState(const LineSettings& s) override {
+        termios t{};
+        if (tcgetattr(m_fd, &t) != 0) return false;
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+        t.c_cflag |= s.byteSize == 7 ? CS7 : CS8;
+        if (s.parity == 1) t.c_cflag |= PARENB | PARODD;
+        if (s.parity == 2) t.c_cflag |= PARENB;
+        if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+        if (s.softwareFlowControl) t.c_iflag |= IXON | IXOFF;
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        speed_t speed = SpeedCode(s.baudRate);
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        return tcsetattr(m_fd, TCSANOW, &t) == 0;
+    }
+
+    bool SetTimeouts(const CommTimeouts& t) override {
+        m_timeouts = t;
+        return true;
+    }
+
+    bool Purge(unsigned flags) override {
+        if (!(flags & kPurgeAll)) return true;
+        // A master end of a pseudo-terminal has no queues of its own to flush.
+        return tcflush(m_fd, TCIOFLUSH) == 0 || errno == ENOTTY || errno == EINVAL;
+    }
+
+    bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+        *got = 0;
+        if (count == 0) return true;
+        const bool bounded = m_timeouts.readTotalConstant || m_timeouts.readTotalMultiplier;
+        const uint64_t deadline = MonotonicMs() + m_timeouts.readTotalConstant +
+                                  uint64_t{m_timeouts.readTotalMultiplier} * count;
+        auto* out = static_cast<unsigned char*>(buffer);
+        while (*got < count) {
+            int wait = -1;
+            if (bounded) {
+                uint64_t now = MonotonicMs();
+                if (now >= deadline) break;
+                wait = static_cast<int>(deadline - now);
+            }
+            if (*got > 0 && m_timeouts.readInterval) {
+                int interval = static_cast<int>(m_timeouts.readInterval);
+                wait = wait < 0 ? interval : std::min(wait, interval);
+            }
+            pollfd p{m_fd, POLLIN, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return false;
+            if (r == 0) break;                        // total or interval time-out
+            if (!(p.revents & POLLIN)) return false;  // hung up or failed
+            ssize_t n = ::read(m_fd, out + *got, count - *got);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return false;
+            *got += static_cast<uint32_t>(n);
+        }
+        return true;
+    }
+
+    bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
+        *put = 0;
+        const bool bounded = m_timeouts.writeTotalConstant || m_timeouts.writeTotalMultiplier;
+        const uint64_t deadline = MonotonicMs() + m_timeouts.writeTotalConstant +
+                                  uint64_t{m_timeouts.writeTotalMultiplier} * count;
+        const auto* in = static_cast<const unsigned char*>(buffer);
+        while (*put < count) {
+            int wait = -1;
+            if (bounded) {
+                uint64_t now = MonotonicMs();
+                if (now >= deadline) break;
+                wait = static_cast<int>(deadline - now);
+            }
+            pollfd p{m_fd, POLLOUT, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return false;
+            if (r == 0) break;
+            if (!(p.revents & POLLOUT)) return false;
+            ssize_t n = ::write(m_fd, in + *put, count - *put);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return false;
+            *put += static_cast<uint32_t>(n);
+        }
+        return true;
+    }
+
+  private:
+    static speed_t SpeedCode(uint32_t baud) {
+        switch (baud) {
+            case 9600:
+                return B9600;
+            case 19200:
+                return B19200;
+            case 38400:
+                return B38400;
+            case 57600:
+                return B57600;
+            default:
+                return B115200;
+        }
+    }
+    static uint32_t SpeedValue(speed_t code) {
+        switch (code) {
+            case B9600:
+                return 9600;
+            case B19200:
+                return 19200;
+            case B38400:
+                return 38400;
+            case B57600:
+                return 57600;
+            case B115200:
+                return 115200;
+            default:
+                return 0;
+        }
+    }
+
+    int m_fd;
+    bool m_owned;
+    CommTimeouts m_timeouts{};
+};
+
+class PosixCommDriver final : public CommDriver {
+  public:
+    void Map(int number, const std::string& path) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths[number] = path;
+    }
+
+    std::unique_ptr<CommPort> Open(int number) override {
+        std::string path;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto it = m_paths.find(number);
+            if (it == m_paths.end()) return nullptr;
+            path = it->second;
+        }
+        return OpenTtyPath(path);
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::map<int, std::string> m_paths;
+};
+
+PosixCommDriver& Driver() {
+    static PosixCommDriver driver;
+    return driver;
+}
+
+}  // namespace
+
+void MapCommPort(int number, const std::string& path) {
+    Driver().Map(number, path);
+}
+
+std::unique_ptr<CommPort> OpenTtyPath(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // No sharing, as CreateFileA with share mode 0: a second opener is refused.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixCommPort>(fd, true);
+}
+
+std::unique_ptr<CommPort> WrapTtyDescriptor(int fd, bool owned) {
+    return std::make_unique<PosixCommPort>(fd, owned);
+}
+
+CommDriver& SystemCommDriver() {
+    return Driver();
+}

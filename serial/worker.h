@@ -1,0 +1,105 @@
+// Base of the program's background workers: one thread, one stop event, and the synchronous
+// serial primitives. Failures are raised as plain integers (WorkerResult); only a worker's
+// thread body catches them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/sync.h"
+#include "serial/comm.h"
+
+enum WorkerResult : int {
+    ResultNakLimit = 0,
+    ResultDone = 1,
+    ResultStopped = 2,
+    ResultProtocol = 3,
+    ResultShortWrite = 4,
+    ResultNoAnswer = 5,
+    ResultSetTimeouts = 6,
+    ResultSetState = 7,
+    ResultOpenFailed = 8,
+    ResultGetState = 9,
+    ResultIoError = 10,
+};
+
+[[noreturn]] void RaiseResult(WorkerResult code);
+
+// An open port, owned by the worker that opened it until ClosePort.
+using HPORT = CommPort*;
+
+// Where a worker learns which COM port the user chose ("COM3").
+class IPortChoice {
+  public:
+    virtual std::string GetSelectedPortText() = 0;
+
+  protected:
+    ~IPortChoice() = default;
+};
+
+// Every pause a protocol takes goes through one clock, so tests can run the pauses instantly.
+class IClock {
+  public:
+    virtual void Sleep(uint32_t ms) = 0;
+
+  protected:
+    ~IClock() = default;
+};
+
+IClock& SystemClock();
+
+// The number that starts at the fourth character of a port name: "COM3" -> 3, "COM12" -> 12;
+// no digit there gives 0. Only the first nine characters count, as the port list's entries
+// are read into a ten-byte buffer.
+int ParsePortNumber(const std::string& text);
+
+struct NativeThread;
+
+class CMyThread {
+  public:
+    explicit CMyThread(IPortChoice& portChoice, CommDriver& driver = SystemCommDriver(),
+                       IClock& clock = SystemClock());
+    virtual ~CMyThread();
+    CMyThread(const CMyThread&) = delete;
+    CMyThread& operator=(const CMyThread&) = delete;
+
+    virtual uint32_t Run() = 0;
+
+    bool StartThread();
+    // The thread's exit code, 0xFFFFFFFF when no thread was started, kThreadStillActive when
+    // it still runs after the bounded poll: it is then left to end by itself, never killed.
+    uint32_t StopThread(bool noWait);
+    // True when the thread has ended within `ms` (or none was started).
+    bool WaitThread(uint32_t ms);
+    // Sets the stop event: the next read or write raises ResultStopped.
+    void RequestStop() { m_StopEvent.SetEvent(); }
+
+    void GetPortNumber();
+    int GetPortNumberValue() const { return m_nPortNumber; }
+
+    HPORT OpenPort(int number);
+    bool SetupPort(HPORT port, uint32_t writeTotalConstant, uint32_t writeTotalMultiplier,
+                   uint32_t readTotalMultiplier, uint32_t readInterval, uint32_t readTotalConstant);
+    uint32_t ReadBytes(HPORT port, void* buffer, uint32_t count);
+    bool WriteBytes(HPORT port, const void* buffer, uint32_t count);
+    static void PurgePort(HPORT port);
+    static void ClosePort(HPORT& port);
+
+  protected:
+    void Pause(uint32_t ms) { m_Clock.Sleep(ms); }
+    IPortChoice& PortChoice() { return m_PortChoice; }
+
+    NativeThread* m_hThread = nullptr;
+    uint32_t m_nThreadID = 0;
+    CEvent m_StopEvent{false, false};
+    int m_nPortNumber = 0;
+
+  private:
+    static uint32_t ThreadEntry(void* self);
+    void CheckStop();
+
+    IPortChoice& m_PortChoice;
+    CommDriver& m_Driver;
+    IClock& m_Clock;
+};

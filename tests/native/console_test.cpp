@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "flash/math_thread.h"
+
+namespace {
+
+class Engine final : public CMathThread {
+  public:
+    using CMathThread::CMathThread;
+    uint32_t Run() override { return 0; }
+    void SetTotal(uint64_t total) { m_nProgressTotal = total; }
+};
+
+struct Rig {
+    PortScript script;
+    ScriptedDriver driver{script};
+    RecordingUi ui;
+    FakeClock clock;
+    Engine engine{ui, driver, clock};
+    Rig() { engine.OpenEnginePort(); }
+};
+
+struct WaitCase {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::string awaited;
+    size_t readsExpected;
+    std::string receivedExpected;
+};
+
+TEST(WaitForText, FindsTheTextAcrossChunksAndDropsWhatFollowsANul) {
+    const WaitCase cases[] = {
+        {"prompt split over two reads",
+         {"Do you want to erase", " FFS?"},
+         "Do you want to erase FFS?",
+         2,
+         "Do you want to erase FFS?"},
+        {"noise before the prompt", {"\r\n#$%", "CC", "C"}, "CCC", 3, "\r\n#$%CCC"},
+        {"zero byte cuts its chunk", {std::string("ab\0xyz", 6), "CCC"}, "CCC", 2, "abCCC"},
+        {"prompt inside a long chunk",
+         {"..Do you want to erase kernel area? .."},
+         "erase kernel area?",
+         1,
+         "..Do you want to erase kernel area? .."},
+        {"case matters", {"ccc", "CCC"}, "CCC", 2, "cccCCC"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        for (const auto& chunk : c.chunks) rig.script.reads.push_back({chunk, false});
+        rig.engine.WaitForText(c.awaited);
+        EXPECT_EQ(rig.script.readCalls, c.readsExpected) << c.name;
+        EXPECT_EQ(rig.engine.GetReceived(), c.receivedExpected) << c.name;
+    }
+}
+
+TEST(WaitForText, TextAlreadyReceivedNeedsNoRead) {
+    Rig rig;
+    rig.script.reads.push_back({"CCC then more", false});
+    rig.engine.WaitForText("CCC");
+    rig.engine.WaitForText("then");
+    EXPECT_EQ(rig.script.readCalls, 1u);
+    rig.engine.ClearReceived();
+    rig.engine.WaitForText("");  // the empty text is in every received text
+    EXPECT_EQ(rig.script.readCalls, 1u);
+}
+
+TEST(WaitForText, ReadsAtMostEightyBytesAtATime) {
+    Rig rig;
+    rig.script.reads.push_back({std::string(200, 'x') + "END", false});
+    rig.engine.WaitForText("END");
+    EXPECT_EQ(rig.script.readCalls, 3u);
+}
+
+TEST(WaitForText, SilenceRaisesNoAnswerAndAFailedReadRaisesIoError) {
+    Rig silent;
+    EXPECT_EQ(RaisedBy([&] { silent.engine.WaitForText("CCC"); }), ResultNoAnswer);
+    Rig broken;
+    broken.script.reads.push_back({"", true});
+    EXPECT_EQ(RaisedBy([&] { broken.engine.WaitForText("CCC"); }), ResultIoError);
+}
+
+TEST(WaitForTextCounting, CountsEveryByteReadIntoTheBar) {
+    Rig rig;
+    rig.engine.SetTotal(6144);
+    // 7000 bytes in all, a NUL among them: counted, though not kept as text.
+    std::string first(3000, '.');
+    first[100] = '\0';
+    rig.script.reads.push_back({first, false});
+    rig.script.reads.push_back({std::string(3991, '.') + "bad pages", false});
+    rig.engine.WaitForTextCounting("bad pages");
+    ASSERT_FALSE(rig.ui.positions.empty());
+    EXPECT_EQ(rig.engine.GetProgressDone(), 7000u);
+    EXPECT_EQ(rig.ui.positions.back(), 113u);  // 7000 * 100 / 6144, truncated
+    EXPECT_EQ(rig.ui.positions.front(), 1u);   // 80 * 100 / 6144
+}
+
+TEST(WaitForTextLenient, SilencePausesTwelveSecondsThenReturnsOtherCodesPass) {
+    Rig silent;
+    silent.engine.WaitForTextLenient("Loading PLC core completed!");
+    EXPECT_EQ(silent.clock.sleeps, std::vector<uint32_t>{12000});
+
+    Rig stopped;
+    stopped.engine.RequestStop();
+    EXPECT_EQ(RaisedBy([&] { stopped.engine.WaitForTextLenient("x"); }), ResultStopped);
+    EXPECT_TRUE(stopped.clock.sleeps.empty());
+
+    Rig found;
+    found.script.reads.push_back({"Loading PLC core completed!", false});
+    found.engine.WaitForTextLenient("Loading PLC core completed!");
+    EXPECT_TRUE(found.clock.sleeps.empty());
+}
+
+TEST(SendAnswer, WritesOneByteWithoutLineEnd) {
+    Rig rig;
+    rig.engine.SendAnswer('b');
+    rig.engine.SendAnswer('y');
+    EXPECT_EQ(rig.script.written, "by");
+}
+
+TEST(ReportProgress, PositionIsDoneTimesHundredOverTotalTruncated) {
+    struct Case {
+        uint64_t total;
+        std::vector<uint64_t> adds;
+        uint32_t position;
+    };
+    const Case cases[] = {
+        {100, {1}, 1},
+        {3 * 128, {128}, 33},
+        {3 * 128, {128, 128, 128}, 100},
+        {1000, {1500}, 150},  // past 100: the control shows a full bar
+        {0, {128}, 100},      // two empty images: no division by zero
+        {1ull << 40, {1ull << 39}, 50},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine.SetTotal(c.total);
+        for (uint64_t a : c.adds) rig.engine.ReportProgress(a);
+        EXPECT_EQ(rig.ui.positions.back(), c.position) << c.total;
+    }
+}
+
+}  // namespace

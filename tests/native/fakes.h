@@ -1,0 +1,99 @@
+// Stand-ins for the serial line, the user interface and the clock, so the protocols can be
+// driven read by read.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "flash/engine_ui.h"
+#include "serial/comm.h"
+#include "serial/worker.h"
+
+// One scripted outcome of a Read: the bytes that arrive, or a failed ReadFile.
+struct ReadOutcome {
+    std::string bytes;  // empty: the read timed out with nothing
+    bool fails = false;
+};
+
+struct PortScript {
+    std::deque<ReadOutcome> reads;
+    std::string written;
+    size_t readCalls = 0;
+    // Failures to inject.
+    bool failGetState = false;
+    bool failSetState = false;
+    bool failSetTimeouts = false;
+    bool failWrite = false;
+    int shortWriteBy = 0;
+    LineSettings reported{9600, 7, 2, 2, false, true, true};
+    LineSettings applied{};
+    CommTimeouts timeouts{};
+    int purges = 0;
+};
+
+class ScriptedPort final : public CommPort {
+  public:
+    explicit ScriptedPort(PortScript& script) : m_s(script) {}
+    bool GetState(LineSettings* settings) override;
+    bool SetState(const LineSettings& settings) override;
+    bool SetTimeouts(const CommTimeouts& timeouts) override;
+    bool Purge(unsigned flags) override;
+    bool Read(void* buffer, uint32_t count, uint32_t* got) override;
+    bool Write(const void* buffer, uint32_t count, uint32_t* put) override;
+
+  private:
+    PortScript& m_s;
+};
+
+class ScriptedDriver final : public CommDriver {
+  public:
+    explicit ScriptedDriver(PortScript& script) : m_script(script) {}
+    std::unique_ptr<CommPort> Open(int number) override;
+    std::vector<int> opened;
+    bool refuse = false;
+
+  private:
+    PortScript& m_script;
+};
+
+class FakeClock final : public IClock {
+  public:
+    void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
+    std::vector<uint32_t> sleeps;
+};
+
+class RecordingUi final : public IEngineUi {
+  public:
+    std::string GetSelectedPortText() override { return port; }
+    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+    void SetProgressPos(uint32_t position) override { positions.push_back(position); }
+    void SetProgressSteps(uint32_t upper) override { stepRange = upper; }
+    void StepProgress() override { ++steps; }
+    bool IsFormatChecked() override { return format; }
+    void ShowMessage(const std::string& text, const std::string&) override {
+        messages.push_back(text);
+    }
+    void ReportResult(int code) override { results.push_back(code); }
+
+    std::string port = "COM3";
+    bool format = false;
+    std::vector<std::string> statuses;
+    std::vector<uint32_t> positions;
+    uint32_t stepRange = 0;
+    int steps = 0;
+    std::vector<std::string> messages;
+    std::vector<int> results;
+};
+
+// Runs `body` and returns the integer it raised, or -1 when it returned normally.
+template <typename F>
+int RaisedBy(F&& body) {
+    try {
+        body();
+    } catch (int code) {
+        return code;
+    }
+    return -1;
+}

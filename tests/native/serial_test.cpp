@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "fakes.h"
+#include "framework/thread.h"
+#include "serial/comm_posix.h"
+#include "serial/worker.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+struct PortNameCase {
+    const char* text;
+    int number;
+};
+
+TEST(PortNumber, ParsedFromTheFourthCharacter) {
+    const PortNameCase cases[] = {
+        {"COM3", 3},
+        {"COM12", 12},
+        {"COM10", 10},
+        {"COM", 0},
+        {"CO", 0},
+        {"", 0},
+        {"COMx", 0},
+        {"COM7a", 7},
+        {"COM003", 3},
+        {"XYZ42", 42},
+        {"COM123456789", 123456},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParsePortNumber(c.text), c.number) << c.text;
+}
+
+class Worker final : public CMyThread {
+  public:
+    using CMyThread::CMyThread;
+    uint32_t Run() override {
+        ran = true;
+        return 7;
+    }
+    bool ran = false;
+};
+
+struct FixedPort final : IPortChoice {
+    std::string GetSelectedPortText() override { return text; }
+    std::string text = "COM12";
+};
+
+TEST(Worker, ThreadStartsOnceAndStopReportsItsExitCode) {
+    FixedPort choice;
+    PortScript script;
+    ScriptedDriver driver(script);
+    Worker never(choice, driver);
+    EXPECT_EQ(never.StopThread(false), 0xFFFFFFFFu);
+
+    Worker worker(choice, driver);
+    ASSERT_TRUE(worker.StartThread());
+    EXPECT_FALSE(worker.StartThread());
+    ASSERT_TRUE(worker.WaitThread(5000));
+    EXPECT_TRUE(worker.ran);
+    EXPECT_EQ(worker.StopThread(false), 7u);
+}
+
+TEST(Worker, OpensTheChosenPortAndRaisesEightWhenItCannot) {
+    FixedPort choice;
+    PortScript script;
+    ScriptedDriver driver(script);
+    Worker worker(choice, driver);
+    worker.GetPortNumber();
+    EXPECT_EQ(worker.GetPortNumberValue(), 12);
+    HPORT port = worker.OpenPort(worker.GetPortNumberValue());
+    EXPECT_EQ(driver.opened.back(), 12);
+    CMyThread::ClosePort(port);
+    EXPECT_EQ(port, nullptr);
+    driver.refuse = true;
+    EXPECT_EQ(RaisedBy([&] { worker.OpenPort(3); }), ResultOpenFailed);
+}
+
+struct SetupCase {
+    const char* name;
+    bool failGet, failSet, failTimeouts;
+    int raised;
+};
+
+TEST(Worker, SetupPortRaisesPerFailingStepAndAppliesABinaryLine) {
+    const SetupCase cases[] = {
+        {"GetCommState fails", true, false, false, ResultGetState},
+        {"SetCommState fails", false, true, false, ResultSetState},
+        {"SetCommTimeouts fails", false, false, true, ResultSetTimeouts},
+        {"all succeed", false, false, false, -1},
+    };
+    for (const auto& c : cases) {
+        FixedPort choice;
+        PortScript script;
+        script.failGetState = c.failGet;
+        script.failSetState = c.failSet;
+        script.failSetTimeouts = c.failTimeouts;
+        ScriptedDriver driver(script);
+        Worker worker(choice, driver);
+        HPORT port = worker.OpenPort(1);
+        EXPECT_EQ(RaisedBy([&] { worker.SetupPort(port, 5000, 1, 20, 200, 7000); }), c.raised)
+            << c.name;
+        if (c.raised == -1) {
+            EXPECT_EQ(script.applied.baudRate, 115200u);
+            EXPECT_EQ(script.applied.byteSize, 8);
+            EXPECT_EQ(script.applied.parity, 0);
+            EXPECT_EQ(script.applied.stopBits, 0);
+            // The driver reported XON/XOFF and replacement on: both must go off.
+            EXPECT_FALSE(script.applied.softwareFlowControl);
+            EXPECT_FALSE(script.applied.replaceCharacters);
+            EXPECT_TRUE(script.applied.binary);
+            EXPECT_EQ(script.timeouts.writeTotalConstant, 5000u);
+            EXPECT_EQ(script.timeouts.writeTotalMultiplier, 1u);
+            EXPECT_EQ(script.timeouts.readTotalMultiplier, 20u);
+            EXPECT_EQ(script.timeouts.readInterval, 200u);
+            EXPECT_EQ(script.timeouts.readTotalConstant, 7000u);
+            EXPECT_EQ(script.purges, 1);
+        }
+        CMyThread::ClosePort(port);
+    }
+}
+
+TEST(Worker, ReadAndWriteFailuresRaiseTheirCodes) {
+    struct Case {
+        const char* name;
+        bool read;
+        ReadOutcome outcome;
+        bool failWrite;
+        int shortBy;
+        int raised;
+    };
+    const Case cases[] = {
+        {"read fails", true, {"", true}, false, 0, ResultIoError},
+        {"read gets nothing", true, {"", false}, false, 0, ResultNoAnswer},
+        {"read gets some", true, {"abc", false}, false, 0, -1},
+        {"write fails", false, {}, true, 0, ResultIoError},
+        {"write short", false, {}, false, 1, ResultShortWrite},
+        {"write nothing", false, {}, false, 3, ResultShortWrite},
+        {"write all", false, {}, false, 0, -1},
+    };
+    for (const auto& c : cases) {
+        FixedPort choice;
+        PortScript script;
+        if (c.read && !(c.outcome.bytes.empty() && !c.outcome.fails)) {
+            script.reads.push_back(c.outcome);
+        }
+        script.failWrite = c.failWrite;
+        script.shortWriteBy = c.shortBy;
+        ScriptedDriver driver(script);
+        Worker worker(choice, driver);
+        HPORT port = worker.OpenPort(1);
+        char buffer[8];
+        int raised = RaisedBy([&] {
+            if (c.read) {
+                EXPECT_EQ(worker.ReadBytes(port, buffer, 6), 3u);
+            } else {
+                worker.WriteBytes(port, "xyz", 3);
+            }
+        });
+        EXPECT_EQ(raised, c.raised) << c.name;
+        CMyThread::ClosePort(port);
+    }
+}
+
+// The POSIX line over a real pseudo-terminal: the time-out semantics the protocols rely on.
+class PtyLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.Create(""));
+        MapCommPort(41, m_pty.DevicePath());
+        m_port = m_worker.OpenPort(41);
+    }
+    void TearDown() override {
+        if (m_port) CMyThread::ClosePort(m_port);
+    }
+    void PeerWrite(const std::string& bytes) {
+        ASSERT_EQ(::write(m_pty.MasterFd(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    PtyPair m_pty;
+    FixedPort m_choice;
+    Worker m_worker{m_choice};
+    HPORT m_port = nullptr;
+};
+
+TEST_F(PtyLine, ThreeOfSixBytesThenSilenceReturnsThree) {
+    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+    PeerWrite("abc");
+    char buffer[6];
+    EXPECT_EQ(m_worker.ReadBytes(m_port, buffer, 6), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+}
+
+TEST_F(PtyLine, BytesSpacedUnderTheIntervalStayInOneRead) {
+    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+    std::thread peer([this] {
+        PeerWrite("ab");
+        SleepMs(50);
+        PeerWrite("cd");
+    });
+    char buffer[4];
+    uint32_t got = m_worker.ReadBytes(m_port, buffer, 4);
+    peer.join();
+    EXPECT_EQ(std::string(buffer, got), "abcd");
+}
+
+TEST_F(PtyLine, SilenceRaisesNoAnswerAfterTheTotalTimeout) {
+    m_worker.SetupPort(m_port, 5000, 1, 1, 200, 150);
+    char buffer[6];
+    EXPECT_EQ(RaisedBy([&] { m_worker.ReadBytes(m_port, buffer, 6); }), ResultNoAnswer);
+}
+
+TEST_F(PtyLine, StopRequestRaisesOnceThenTheNextCallProceeds) {
+    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+    PeerWrite("z");
+    m_worker.RequestStop();
+    char buffer[1];
+    EXPECT_EQ(RaisedBy([&] { m_worker.WriteBytes(m_port, "q", 1); }), ResultStopped);
+    EXPECT_EQ(m_worker.ReadBytes(m_port, buffer, 1), 1u);
+    EXPECT_EQ(buffer[0], 'z');
+    m_worker.RequestStop();
+    EXPECT_EQ(RaisedBy([&] { m_worker.ReadBytes(m_port, buffer, 1); }), ResultStopped);
+    EXPECT_TRUE(m_worker.WriteBytes(m_port, "q", 1));
+}
+
+TEST_F(PtyLine, EveryByteValuePassesBothWaysUnchanged) {
+    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    PeerWrite(all);
+    std::string in;
+    char buffer[256];
+    while (in.size() < all.size()) {
+        uint32_t got = m_worker.ReadBytes(m_port, buffer, sizeof(buffer));
+        in.append(buffer, got);
+    }
+    EXPECT_EQ(in, all);  // 0x11/0x13 not eaten as XON/XOFF, CR not turned into LF
+    m_worker.WriteBytes(m_port, all.data(), static_cast<uint32_t>(all.size()));
+    std::string out(256, '\0');
+    size_t have = 0;
+    while (have < out.size()) {
+        ssize_t n = ::read(m_pty.MasterFd(), &out[have], out.size() - have);
+        ASSERT_GT(n, 0);
+        have += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(out, all);
+}
+
+TEST_F(PtyLine, PortHeldOpenCannotBeOpenedAgain) {
+    EXPECT_EQ(RaisedBy([&] { m_worker.OpenPort(41); }), ResultOpenFailed);
+}
+
+}  // namespace

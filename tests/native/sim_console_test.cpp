@@ -1,0 +1,129 @@
+// The engine's console primitives against the simulated boot loader, over a real
+// pseudo-terminal with the engine's own time-outs.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "fakes.h"
+#include "flash/math_thread.h"
+#include "serial/comm_posix.h"
+#include "sim/bootloader.h"
+#include "sim/paced_line.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+class Engine final : public CMathThread {
+  public:
+    using CMathThread::CMathThread;
+    uint32_t Run() override { return 0; }
+    void SetTotal(uint64_t total) { m_nProgressTotal = total; }
+    void Close() {
+        if (m_hPort) ClosePort(m_hPort);
+    }
+};
+
+class SimRig {
+  public:
+    explicit SimRig(BootOptions options) {
+        options.requestIntervalMs = 100;
+        options.manualStepMs = 50;
+        options.idleTimeoutMs = 1500;
+        EXPECT_TRUE(m_pty.Create(""));
+        MapCommPort(51, m_pty.DevicePath());
+        m_ui.port = "COM51";
+        m_line =
+            std::make_unique<PacedLine>(WrapTtyDescriptor(m_pty.MasterFd(), false), LineTiming{});
+        m_loader = std::make_unique<BootLoader>(*m_line, options);
+        m_loader->SetObserver([this](const BootEvent& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_events.push_back(e.what + " " + e.detail);
+        });
+        m_engine.OpenEnginePort();
+        m_thread = std::thread([this] { m_completed = m_loader->Run(); });
+    }
+    ~SimRig() {
+        m_engine.Close();
+        m_thread.join();
+    }
+    Engine& engine() { return m_engine; }
+    RecordingUi& ui() { return m_ui; }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    bool Finish() {
+        m_thread.join();
+        m_thread = std::thread([] {});
+        return m_completed;
+    }
+
+  private:
+    PtyPair m_pty;
+    RecordingUi m_ui;
+    Engine m_engine{m_ui};
+    std::unique_ptr<PacedLine> m_line;
+    std::unique_ptr<BootLoader> m_loader;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::string> m_events;
+    bool m_completed = false;
+};
+
+BootOptions StartAt(BootStage stage) {
+    BootOptions o;
+    o.start = stage;
+    return o;
+}
+
+TEST(SimConsole, KernelMenuAnsweredThenTheImageIsRequested) {
+    SimRig rig(StartAt(BootStage::KernelMenu));
+    rig.engine().WaitForText(BootLoader::kKernelMenuPrompt);
+    rig.engine().ClearReceived();
+    rig.engine().SendAnswer('k');
+    rig.engine().WaitForText("CCC");
+    auto events = rig.Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "answer k"), events.end());
+}
+
+TEST(SimConsole, AWrongLetterGetsTheQuestionAgain) {
+    SimRig rig(StartAt(BootStage::EraseKernel));
+    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
+    rig.engine().ClearReceived();
+    rig.engine().SendAnswer('x');
+    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
+    rig.engine().SendAnswer('y');
+    rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
+    rig.engine().WaitForText(BootLoader::kKernelMenuPrompt);
+}
+
+TEST(SimConsole, PromptsSplitAcrossReadsAndNoisyLinesAreStillFound) {
+    BootOptions options = StartAt(BootStage::EraseKernel);
+    options.faults.splitGapMs = 300;  // longer than the engine's 200 ms read interval
+    options.faults.garbageBytes = 40;
+    SimRig rig(options);
+    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
+    rig.engine().SendAnswer('y');
+    rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
+}
+
+TEST(SimConsole, FormattingDrivesTheBarToItsEndAndReportsBadPages) {
+    BootOptions options = StartAt(BootStage::EraseFfs);
+    options.badPages = 5;
+    SimRig rig(options);
+    rig.engine().WaitForText(BootLoader::kEraseFfsPrompt);
+    rig.engine().ClearReceived();
+    rig.engine().SetTotal(6144);
+    rig.engine().SendAnswer('y');
+    rig.engine().WaitForTextCounting("bad pages");
+    EXPECT_NE(rig.engine().GetReceived().find("Hard format completed! Found 5 bad pages"),
+              std::string::npos);
+    // 6144 bytes of output plus the echoed answer, possibly a little more in the last read.
+    EXPECT_GE(rig.ui().positions.back(), 100u);
+    rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
+    rig.engine().WaitForTextLenient(BootLoader::kCoreStarted);
+    EXPECT_TRUE(rig.Finish());
+}
+
+}  // namespace
