@@ -1,10 +1,12 @@
-# Cross-compiles the Windows program from Linux with mingw-w64 (win32 thread model:
-# the program uses Win32 threads, events and critical sections directly).
+# Cross-compiles the Windows program from Linux with mingw-w64. The program itself uses Win32
+# threads, events and critical sections directly; the posix thread model is chosen only
+# because GoogleTest needs std::mutex, which GCC 12's win32 model lacks. winpthreads is
+# linked statically, so plcflash.exe still ships alone.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++)
+set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

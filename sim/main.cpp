@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --idle-ms N          give up a run after N ms without the program (0: never)\n"
     "  --log FILE           append what the controller sees to FILE\n"
     "  --once               end after one run instead of starting over\n"
+    "  --echo               no controller: send back every byte received (line tests)\n"
     "stages: loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core\n";
 
 std::string g_link;
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
     LineTiming timing;
     std::string logPath;
     bool once = false;
+    bool echo = false;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         auto value = [&]() -> const char* {
@@ -92,6 +94,8 @@ int main(int argc, char** argv) {
             boot.idleTimeoutMs = Number(value());
         } else if (opt == "--log") {
             logPath = value();
+        } else if (opt == "--echo") {
+            echo = true;
         } else if (opt == "--once") {
             once = true;
         } else if (opt == "--help" || opt == "-h") {
@@ -115,6 +119,13 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), timing);
+    if (echo) {
+        unsigned char buffer[256];
+        for (;;) {
+            size_t got = line.Receive(buffer, sizeof(buffer), 60000, 2);
+            if (got) line.Send(buffer, got);
+        }
+    }
     std::ofstream log;
     if (!logPath.empty()) log.open(logPath, std::ios::app);
     for (;;) {

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need on Debian 12, only what is missing.
+set -euo pipefail
+
+PACKAGES=(
+    make cmake g++ clang-format             # native build
+    googletest libgtest-dev                 # tests, native and cross-built
+    g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64   # Windows build
+    wine wine64 fonts-wine                  # running plcflash.exe
+    xvfb xdotool imagemagick x11-utils      # a display, clicks and screenshots
+    locales                                 # ru_RU.UTF-8 for a Russian Wine
+    socat lrzsz                             # serial peers for the protocol tests
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+SUDO=
+[ "$(id -u)" = 0 ] || SUDO=sudo
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+# Wine derives the Windows locale and the ANSI code page (1251) from LANG; glibc must know it.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+    echo "generating the ru_RU.UTF-8 locale"
+    $SUDO sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+fi

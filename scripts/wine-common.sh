@@ -1,0 +1,67 @@
+# Shared by wine-tests.sh and demo.sh: the private Wine prefix (a Russian Windows), a display,
+# simulated controllers and the COM ports that lead to them. Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_WIN=$ROOT/build/windows
+BUILD_NATIVE=$ROOT/build/native
+RUN_DIR=$ROOT/build/run
+PLCSIM=$BUILD_NATIVE/sim/plcsim
+
+export WINEPREFIX=${PLCFLASH_WINEPREFIX:-$ROOT/build/wine-prefix}
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+# Wine takes the Windows locale, and with it the ANSI code page 1251, from these.
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+# No offer to install Mono or Gecko when the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+PIDS=()
+XVFB_PID=
+
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    wait 2>/dev/null || true
+}
+
+# A private X server, unless `use_existing` is given and a display is already there.
+start_display() {
+    if [ "${1:-}" = use_existing ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$RUN_DIR/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    echo "Xvfb did not start" >&2
+    return 1
+}
+
+init_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "creating the Wine prefix $WINEPREFIX"
+        wineboot -i >"$RUN_DIR/wineboot.log" 2>&1
+        wineserver -w
+    fi
+}
+
+# start_sim NAME COMn [plcsim options...]: a simulated controller whose line Wine shows as COMn.
+start_sim() {
+    local name=$1 com=$2
+    shift 2
+    local link=$RUN_DIR/$name.tty log=$RUN_DIR/$name.log
+    rm -f "$link"
+    "$PLCSIM" --link "$link" "$@" >"$log" 2>&1 &
+    PIDS+=($!)
+    for _ in $(seq 100); do grep -q '^plcsim: ready' "$log" 2>/dev/null && break; sleep 0.05; done
+    grep -q '^plcsim: ready' "$log" || { echo "plcsim $name did not start" >&2; cat "$log" >&2; return 1; }
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /t REG_SZ /d "$link" /f >/dev/null 2>&1
+}
+
+# Wine reads its port map when its server starts. The server is started here, persistent and
+# with its own log, so its closing dump of objects does not land in the test output.
+apply_ports() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -p >"$RUN_DIR/wineserver.log" 2>&1
+}
