@@ -67,62 +67,15 @@ class PosixCommPort final : public CommPort {
     }
 
     bool Read(void* buffer, uint32_t count, uint32_t* got) override {
-        *got = 0;
-        if (count == 0) return true;
-        const bool bounded = m_timeouts.readTotalConstant || m_timeouts.readTotalMultiplier;
-        const uint64_t deadline = MonotonicMs() + m_timeouts.readTotalConstant +
-                                  uint64_t{m_timeouts.readTotalMultiplier} * count;
         auto* out = static_cast<unsigned char*>(buffer);
-        while (*got < count) {
-            int wait = -1;
-            if (bounded) {
-                uint64_t now = MonotonicMs();
-                if (now >= deadline) break;
-                wait = static_cast<int>(deadline - now);
-            }
-            if (*got > 0 && m_timeouts.readInterval) {
-                int interval = static_cast<int>(m_timeouts.readInterval);
-                wait = wait < 0 ? interval : std::min(wait, interval);
-            }
-            pollfd p{m_fd, POLLIN, 0};
-            int r = ::poll(&p, 1, wait);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) return false;
-            if (r == 0) break;                        // total or interval time-out
-            if (!(p.revents & POLLIN)) return false;  // hung up or failed
-            ssize_t n = ::read(m_fd, out + *got, count - *got);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) return false;
-            *got += static_cast<uint32_t>(n);
-        }
-        return true;
+        return Transfer(POLLIN, count, got,
+                        [&](uint32_t at, uint32_t n) { return ::read(m_fd, out + at, n); });
     }
 
     bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
-        *put = 0;
-        const bool bounded = m_timeouts.writeTotalConstant || m_timeouts.writeTotalMultiplier;
-        const uint64_t deadline = MonotonicMs() + m_timeouts.writeTotalConstant +
-                                  uint64_t{m_timeouts.writeTotalMultiplier} * count;
         const auto* in = static_cast<const unsigned char*>(buffer);
-        while (*put < count) {
-            int wait = -1;
-            if (bounded) {
-                uint64_t now = MonotonicMs();
-                if (now >= deadline) break;
-                wait = static_cast<int>(deadline - now);
-            }
-            pollfd p{m_fd, POLLOUT, 0};
-            int r = ::poll(&p, 1, wait);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) return false;
-            if (r == 0) break;
-            if (!(p.revents & POLLOUT)) return false;
-            ssize_t n = ::write(m_fd, in + *put, count - *put);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) return false;
-            *put += static_cast<uint32_t>(n);
-        }
-        return true;
+        return Transfer(POLLOUT, count, put,
+                        [&](uint32_t at, uint32_t n) { return ::write(m_fd, in + at, n); });
     }
 
   private:
@@ -155,6 +108,44 @@ class PosixCommPort final : public CommPort {
             default:
                 return 0;
         }
+    }
+
+    // One synchronous transfer with the Win32 time-out rules: bounded by constant + multiplier
+    // * count when either is set; a read also ends after `readInterval` of silence once a
+    // byte has come. Ending by a time-out is success with fewer bytes.
+    template <typename Io>
+    bool Transfer(short events, uint32_t count, uint32_t* done, Io io) {
+        *done = 0;
+        const bool reading = events == POLLIN;
+        const uint32_t constant =
+            reading ? m_timeouts.readTotalConstant : m_timeouts.writeTotalConstant;
+        const uint32_t multiplier =
+            reading ? m_timeouts.readTotalMultiplier : m_timeouts.writeTotalMultiplier;
+        const bool bounded = constant || multiplier;
+        const uint64_t deadline = MonotonicMs() + constant + uint64_t{multiplier} * count;
+        while (*done < count) {
+            int wait = -1;
+            if (bounded) {
+                const uint64_t now = MonotonicMs();
+                if (now >= deadline) break;
+                wait = static_cast<int>(deadline - now);
+            }
+            if (reading && *done > 0 && m_timeouts.readInterval) {
+                const int interval = static_cast<int>(m_timeouts.readInterval);
+                wait = wait < 0 ? interval : std::min(wait, interval);
+            }
+            pollfd p{m_fd, events, 0};
+            const int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return false;
+            if (r == 0) break;                        // total or interval time-out
+            if (!(p.revents & events)) return false;  // hung up or failed
+            const ssize_t n = io(*done, count - *done);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return false;
+            *done += static_cast<uint32_t>(n);
+        }
+        return true;
     }
 
     int m_fd;

@@ -5,19 +5,12 @@
 
 namespace {
 
-class Engine final : public CMathThread {
-  public:
-    using CMathThread::CMathThread;
-    uint32_t Run() override { return 0; }
-    void SetTotal(uint64_t total) { m_nProgressTotal = total; }
-};
-
 struct Rig {
     PortScript script;
     ScriptedDriver driver{script};
     RecordingUi ui;
     FakeClock clock;
-    Engine engine{ui, driver, clock};
+    TestEngine engine{ui, driver, clock};
     Rig() { engine.OpenEnginePort(); }
 };
 

@@ -52,3 +52,13 @@ std::unique_ptr<CommPort> ScriptedDriver::Open(int number) {
     if (refuse) return nullptr;
     return std::make_unique<ScriptedPort>(m_script);
 }
+
+std::string ReadExactly(CMyThread& worker, HPORT port, size_t count) {
+    std::string in;
+    char buffer[256];
+    while (in.size() < count) {
+        const uint32_t want = static_cast<uint32_t>(std::min(sizeof(buffer), count - in.size()));
+        in.append(buffer, worker.ReadBytes(port, buffer, want));
+    }
+    return in;
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "flash/engine_ui.h"
+#include "flash/math_thread.h"
 #include "serial/comm.h"
 #include "serial/worker.h"
 
@@ -97,3 +98,17 @@ int RaisedBy(F&& body) {
     }
     return -1;
 }
+
+// An engine whose run is driven by the test itself, one primitive at a time.
+class TestEngine final : public CMathThread {
+  public:
+    using CMathThread::CMathThread;
+    uint32_t Run() override { return 0; }
+    void SetTotal(uint64_t total) { m_nProgressTotal = total; }
+    void Close() {
+        if (m_hPort) ClosePort(m_hPort);
+    }
+};
+
+// Reads until `count` bytes are in; ReadBytes raises when the line falls silent.
+std::string ReadExactly(CMyThread& worker, HPORT port, size_t count);

@@ -232,13 +232,8 @@ TEST_F(PtyLine, EveryByteValuePassesBothWaysUnchanged) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     PeerWrite(all);
-    std::string in;
-    char buffer[256];
-    while (in.size() < all.size()) {
-        uint32_t got = m_worker.ReadBytes(m_port, buffer, sizeof(buffer));
-        in.append(buffer, got);
-    }
-    EXPECT_EQ(in, all);  // 0x11/0x13 not eaten as XON/XOFF, CR not turned into LF
+    EXPECT_EQ(ReadExactly(m_worker, m_port, all.size()),
+              all);  // 0x11/0x13 not eaten as XON/XOFF, CR not turned into LF
     m_worker.WriteBytes(m_port, all.data(), static_cast<uint32_t>(all.size()));
     std::string out(256, '\0');
     size_t have = 0;

@@ -14,16 +14,6 @@
 
 namespace {
 
-class Engine final : public CMathThread {
-  public:
-    using CMathThread::CMathThread;
-    uint32_t Run() override { return 0; }
-    void SetTotal(uint64_t total) { m_nProgressTotal = total; }
-    void Close() {
-        if (m_hPort) ClosePort(m_hPort);
-    }
-};
-
 class SimRig {
   public:
     explicit SimRig(BootOptions options) {
@@ -47,7 +37,7 @@ class SimRig {
         m_engine.Close();
         m_thread.join();
     }
-    Engine& engine() { return m_engine; }
+    TestEngine& engine() { return m_engine; }
     RecordingUi& ui() { return m_ui; }
     std::vector<std::string> Events() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -62,7 +52,7 @@ class SimRig {
   private:
     PtyPair m_pty;
     RecordingUi m_ui;
-    Engine m_engine{m_ui};
+    TestEngine m_engine{m_ui};
     std::unique_ptr<PacedLine> m_line;
     std::unique_ptr<BootLoader> m_loader;
     std::thread m_thread;

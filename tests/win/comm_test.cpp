@@ -16,18 +16,11 @@ std::string PortFromEnvironment(const char* name) {
     return value ? value : "";
 }
 
-class Engine final : public CMathThread {
-  public:
-    using CMathThread::CMathThread;
-    uint32_t Run() override { return 0; }
-    HPORT Port() { return m_hPort; }
-};
-
 TEST(Win32Comm, ConsoleExchangeWithTheSimulatedBootLoader) {
     RecordingUi ui;
     ui.port = PortFromEnvironment("PLCSIM_CONSOLE_PORT");
     ASSERT_FALSE(ui.port.empty()) << "run under scripts/wine-tests.sh";
-    Engine engine(ui);
+    TestEngine engine(ui);
     engine.OpenEnginePort();
     engine.WaitForText("Do you want to upload kernel in Flash( K ) or in SDRAM ( S )?");
     engine.ClearReceived();
@@ -47,18 +40,8 @@ class EchoLine : public ::testing::Test {
     void TearDown() override {
         if (m_port) CMyThread::ClosePort(m_port);
     }
-    std::string ReadExactly(size_t count) {
-        std::string in;
-        char buffer[256];
-        while (in.size() < count) {
-            uint32_t got = m_engine.ReadBytes(m_port, buffer, sizeof(buffer));
-            in.append(buffer, got);
-        }
-        return in;
-    }
-
     RecordingUi m_ui;
-    Engine m_engine{m_ui};
+    TestEngine m_engine{m_ui};
     HPORT m_port = nullptr;
 };
 
@@ -70,7 +53,7 @@ TEST_F(EchoLine, EveryByteValueComesBackUnchanged) {
         for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     }
     m_engine.WriteBytes(m_port, all.data(), static_cast<uint32_t>(all.size()));
-    EXPECT_EQ(ReadExactly(all.size()), all);
+    EXPECT_EQ(ReadExactly(m_engine, m_port, all.size()), all);
 }
 
 TEST_F(EchoLine, ReadTimeoutsFollowTheCommTimeouts) {
