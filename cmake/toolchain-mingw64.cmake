@@ -3,8 +3,12 @@
 # because GoogleTest needs std::mutex, which GCC 12's win32 model lacks. winpthreads is
 # linked statically, so plcflash.exe still ships alone.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+# PLCFLASH_WIN_ARCH=i686 gives the 32-bit build for old service laptops.
+if(NOT PLCFLASH_WIN_ARCH)
+  set(PLCFLASH_WIN_ARCH x86_64)
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${PLCFLASH_WIN_ARCH})
+set(TOOLCHAIN_PREFIX ${PLCFLASH_WIN_ARCH}-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)

@@ -6,6 +6,7 @@ PACKAGES=(
     make cmake g++ clang-format             # native build
     googletest libgtest-dev                 # tests, native and cross-built
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64   # Windows build
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686                          # 32-bit build
     wine wine64 fonts-wine                  # running plcflash.exe
     xvfb xdotool imagemagick x11-utils      # a display, clicks and screenshots
     locales                                 # ru_RU.UTF-8 for a Russian Wine
