@@ -19,6 +19,7 @@ class ConsoleUi final : public IEngineUi {
     void StepProgress() override;
     bool IsFormatChecked() override { return m_format; }
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    void ShowAppMessage(const std::string& text) override { ShowMessage(text, "plcflash"); }
     void ReportResult(int code) override { m_result = code; }
 
     int Result() const { return m_result; }

@@ -1,4 +1,5 @@
-// plcflash-cli: the flashing engine on Linux, over a tty or a simulated controller's line.
+// plcflash-cli: the flashing engine on a terminal, over a COM port (Windows) or a tty or a
+// simulated controller's line (Linux).
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,97 +8,194 @@
 
 #include "cli/console_ui.h"
 #include "flash/math_thread.h"
+#include "framework/file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "serial/comm_posix.h"
+#endif
 
 namespace {
 
 const char kUsage[] =
-    "usage: plcflash-cli console --port PATH [--wait TEXT | --answer LETTER]...\n"
-    "  Opens PATH as the engine does (115200 8N1, its time-outs) and runs the steps in\n"
-    "  order: --wait TEXT waits until TEXT has been received, --answer LETTER sends it.\n"
-    "exit status: 0 when every step passed, else the engine's result code\n";
+    "usage:\n"
+    "  plcflash-cli send-image --port PORT FILE\n"
+    "      waits for the receiver's first request letter \"C\", then sends FILE by\n"
+    "      XMODEM-CRC exactly as the assistant sends a boot loader or kernel image\n"
+    "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
+    "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
+    "      boot loader console\n"
+    "PORT is COMn on Windows and a tty path on Linux. The line is set up as the engine sets\n"
+    "it: 115200 8N1, reads bounded by 7000 ms + 20 ms a byte and 200 ms between bytes.\n"
+    "exit status:\n"
+    "   0  success\n"
+    "   2  wrong arguments\n"
+    "   3  FILE cannot be read\n"
+    "  10  the receiver refused blocks three times (NAK)\n"
+    "  12  stopped\n"
+    "  13  the receiver cancelled (CAN) or did not acknowledge the end of the transfer\n"
+    "  14  a write was cut short\n"
+    "  15  the other side is silent\n"
+    "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
+    "  18  the port could not be opened\n"
+    "  20  the port failed while reading or writing\n";
 
-// The CLI's engine port: PATH is served as COM1.
-constexpr int kCliPort = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFile = 3;
+// Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
+constexpr int kExitResultBase = 10;
+// How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
+constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
 
-struct Step {
-    bool wait;
-    std::string text;
-};
-
-class ConsoleSession final : public CMathThread {
+class Session : public CMathThread {
   public:
-    ConsoleSession(ConsoleUi& ui, std::vector<Step> steps)
-        : CMathThread(ui), m_ui(ui), m_steps(std::move(steps)) {}
+    using CMathThread::CMathThread;
 
     uint32_t Run() override {
         int code = ResultDone;
         try {
             ClearReceived();
             OpenEnginePort();
-            for (const Step& step : m_steps) {
-                if (step.wait) {
-                    WaitForText(step.text);
-                    std::printf("received: %s\n", step.text.c_str());
-                } else {
-                    SendAnswer(step.text[0]);
-                    std::printf("answered: %s\n", step.text.c_str());
-                }
-                std::fflush(stdout);
-            }
+            Steps();
         } catch (int raised) {
             code = raised;
         }
+        m_pCurrentFile.reset();
         if (m_hPort) ClosePort(m_hPort);
-        m_ui.ReportResult(code);
+        m_result = code;
         return 0;
     }
 
+    int Result() const { return m_result; }
+
+  protected:
+    virtual void Steps() = 0;
+
   private:
-    ConsoleUi& m_ui;
-    std::vector<Step> m_steps;
+    int m_result = -1;
 };
 
-int Console(int argc, char** argv) {
+class ConsoleSession final : public Session {
+  public:
+    ConsoleSession(ConsoleUi& ui, std::vector<std::pair<bool, std::string>> steps)
+        : Session(ui), m_steps(std::move(steps)) {}
+
+  private:
+    void Steps() override {
+        for (const auto& [wait, text] : m_steps) {
+            if (wait) {
+                WaitForText(text);
+            } else {
+                SendAnswer(text[0]);
+            }
+            std::printf("%s: %s\n", wait ? "received" : "answered", text.c_str());
+            std::fflush(stdout);
+        }
+    }
+
+    std::vector<std::pair<bool, std::string>> m_steps;
+};
+
+class ImageSession final : public Session {
+  public:
+    ImageSession(ConsoleUi& ui, std::unique_ptr<CFile> file) : Session(ui) {
+        m_nProgressTotal = file->GetLength() ? file->GetLength() : 1;
+        m_pCurrentFile = std::move(file);
+    }
+
+  private:
+    void Steps() override {
+        std::printf("waiting for the receiver\n");
+        std::fflush(stdout);
+        for (int reads = 1;; ++reads) {
+            try {
+                uint8_t c = 0;
+                ReadBytes(m_hPort, &c, 1);
+                if (c == 'C') break;
+            } catch (int code) {
+                if (code != ResultNoAnswer || reads == kReceiverWaitReads) throw;
+            }
+        }
+        SendImage();
+        std::printf("sent\n");
+    }
+};
+
+// The engine reads its port as the text of a COM port entry.
+std::string PortText(const std::string& port) {
+#ifdef _WIN32
+    return port;
+#else
+    constexpr int kCliPort = 1;
+    MapCommPort(kCliPort, port);
+    return "COM1";
+#endif
+}
+
+int Finish(Session& session) {
+    if (!session.StartThread()) return kExitResultBase + ResultIoError;
+    // Every read and write of a session is bounded, so this wait is too.
+    while (!session.WaitThread(1000)) {
+    }
+    if (session.Result() == ResultDone) return 0;
+    std::fprintf(stderr, "plcflash-cli: failed with result code %d\n", session.Result());
+    return kExitResultBase + session.Result();
+}
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+int Console(const std::vector<std::string>& args) {
     std::string port;
-    std::vector<Step> steps;
-    for (int i = 0; i < argc; ++i) {
-        const std::string opt = argv[i];
-        if (i + 1 >= argc) break;
-        const std::string value = argv[++i];
+    std::vector<std::pair<bool, std::string>> steps;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        const std::string& opt = args[i];
+        const std::string& value = args[i + 1];
         if (opt == "--port") {
             port = value;
         } else if (opt == "--wait") {
-            steps.push_back({true, value});
+            steps.emplace_back(true, value);
         } else if (opt == "--answer" && value.size() == 1) {
-            steps.push_back({false, value});
+            steps.emplace_back(false, value);
         } else {
-            std::fputs(kUsage, stderr);
-            return 2;
+            return Usage();
         }
     }
-    if (port.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    MapCommPort(kCliPort, port);
-    ConsoleUi ui("COM1", false, false);
+    if (port.empty() || args.size() % 2) return Usage();
+    ConsoleUi ui(PortText(port), false, false);
     ConsoleSession session(ui, std::move(steps));
-    if (!session.StartThread()) return 1;
-    // Every read and write of the session is bounded, so this wait is too.
-    while (!session.WaitThread(1000)) {
+    return Finish(session);
+}
+
+int SendImageCommand(const std::vector<std::string>& args) {
+    if (args.size() != 3 || args[0] != "--port") return Usage();
+    auto file = std::make_unique<CFile>();
+    if (!file->Open(args[2], CFile::modeRead)) {
+        std::fprintf(stderr, "plcflash-cli: cannot open %s\n", args[2].c_str());
+        return kExitFile;
     }
-    if (ui.Result() != ResultDone) {
-        std::fprintf(stderr, "plcflash-cli: ended with result code %d\n", ui.Result());
-        return ui.Result();
-    }
-    return 0;
+    ConsoleUi ui(PortText(args[1]), false, false);
+    ImageSession session(ui, std::move(file));
+    return Finish(session);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "console") == 0) return Console(argc - 2, argv + 2);
-    std::fputs(kUsage, argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
-    return argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+#ifdef _WIN32
+    // The program's texts are Windows-1251.
+    SetConsoleOutputCP(1251);
+#endif
+    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+    const std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "console") return Console(args);
+    if (command == "send-image") return SendImageCommand(args);
+    if (command == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return Usage();
 }

@@ -18,6 +18,8 @@ class IEngineUi : public IPortChoice {
     virtual bool IsFormatChecked() = 0;
     // Modal: returns when the user has pressed OK.
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // The program's own box: OK, exclamation icon, the program's name as caption.
+    virtual void ShowAppMessage(const std::string& text) = 0;
     // The run's one result code; the worker touches nothing of itself after this returns.
     virtual void ReportResult(int code) = 0;
 

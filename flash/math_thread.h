@@ -27,8 +27,14 @@ class CMathThread : public CMyThread {
     void ClearReceived();
     void ReportProgress(uint64_t count);
 
+    // Image upload: sends the current file by XMODEM-CRC, then closes it.
+    bool SendImage();
+    void BuildBlock();
+
     const std::string& GetReceived() const { return m_strReceived; }
     uint64_t GetProgressDone() const { return m_nProgressDone; }
+    void SetCurrentFile(std::unique_ptr<CFile> file) { m_pCurrentFile = std::move(file); }
+    bool HasCurrentFile() const { return m_pCurrentFile != nullptr; }
     void SetProgressTotal(uint64_t total) { m_nProgressTotal = total; }
 
     static constexpr uint32_t kReadChunk = 80;
@@ -49,6 +55,9 @@ class CMathThread : public CMyThread {
     uint8_t m_nBlockNumber = 0;
 
   private:
+    uint8_t ReadReplyByte();
+    // Reads the reply to the block just sent; resends on NAK, raises on CAN or the third NAK.
+    void AwaitBlockAccepted(int* refusals);
     void WaitForTextImpl(const std::string& text, bool counting);
 
     IEngineUi& m_Ui;

@@ -20,8 +20,9 @@ class CFile {
 
     bool Open(const std::string& path, unsigned flags);
     bool IsOpen() const;
-    // Bytes read, 0 at the end of the file or on failure.
+    // Bytes read, 0 at the end of the file or on failure; Failed() tells the two apart.
     uint32_t Read(void* buffer, uint32_t count);
+    bool Failed() const { return m_bFailed; }
     bool Write(const void* buffer, uint32_t count);
     uint64_t GetLength() const;
     void Close();
@@ -33,4 +34,5 @@ class CFile {
   private:
     void* m_hFile = nullptr;
     std::string m_strPath;
+    bool m_bFailed = false;
 };

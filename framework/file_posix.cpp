@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "framework/file.h"
 
@@ -34,6 +35,7 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     if (fd < 0) return false;
     m_hFile = Handle(fd);
     m_strPath = path;
+    m_bFailed = false;
     return true;
 }
 
@@ -42,9 +44,21 @@ bool CFile::IsOpen() const {
 }
 
 uint32_t CFile::Read(void* buffer, uint32_t count) {
-    if (!m_hFile) return 0;
-    ssize_t got = ::read(Fd(m_hFile), buffer, count);
-    return got > 0 ? static_cast<uint32_t>(got) : 0;
+    if (!m_hFile) {
+        m_bFailed = true;
+        return 0;
+    }
+    // A regular file gives all it has but at its end; loop anyway, as a pipe would not.
+    auto* out = static_cast<char*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        ssize_t got = ::read(Fd(m_hFile), out + total, count - total);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) m_bFailed = true;
+        if (got <= 0) break;
+        total += static_cast<uint32_t>(got);
+    }
+    return total;
 }
 
 bool CFile::Write(const void* buffer, uint32_t count) {

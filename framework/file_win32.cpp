@@ -15,6 +15,7 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     if (h == INVALID_HANDLE_VALUE) return false;
     m_hFile = h;
     m_strPath = path;
+    m_bFailed = false;
     return true;
 }
 
@@ -24,7 +25,10 @@ bool CFile::IsOpen() const {
 
 uint32_t CFile::Read(void* buffer, uint32_t count) {
     DWORD got = 0;
-    if (!m_hFile || !ReadFile(m_hFile, buffer, count, &got, nullptr)) return 0;
+    if (!m_hFile || !ReadFile(m_hFile, buffer, count, &got, nullptr)) {
+        m_bFailed = true;
+        return 0;
+    }
     return got;
 }
 

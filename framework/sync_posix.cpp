@@ -36,6 +36,12 @@ bool CEvent::ResetEvent() {
 bool CEvent::Wait(uint32_t ms) {
     std::unique_lock<std::mutex> lock(m_pImpl->mutex);
     auto isSet = [this] { return m_pImpl->set; };
+    // The workers test their stop event before every read and write: no timed wait for that.
+    if (ms == 0) {
+        const bool was = m_pImpl->set;
+        if (was && !m_pImpl->manualReset) m_pImpl->set = false;
+        return was;
+    }
     bool got = ms == kWaitForever
                    ? (m_pImpl->cv.wait(lock, isSet), true)
                    : m_pImpl->cv.wait_for(lock, std::chrono::milliseconds(ms), isSet);

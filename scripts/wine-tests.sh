@@ -9,8 +9,11 @@ start_display
 init_prefix
 start_sim console COM5 --start kernel-menu --request-ms 200 --manual-ms 50 --idle-ms 3000
 start_sim echo COM12 --echo
+rm -rf "$RUN_DIR/images" && mkdir -p "$RUN_DIR/images"
+start_sim image COM7 --receive --request-ms 200 --images "$RUN_DIR/images"
 apply_ports
 
 export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
+export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 ctest --test-dir "$BUILD_WIN" --output-on-failure "$@"

@@ -34,10 +34,7 @@ constexpr StageName kStageNames[] = {
     {BootStage::Kernel, "core"},
 };
 
-constexpr uint8_t kSoh = 0x01;
-constexpr uint8_t kEot = 0x04;
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kRequest = 'C';
+constexpr char kRequest = 'C';
 constexpr uint32_t kNoiseGapMs = 250;
 const char kBanner[] = "\r\nPLC boot loader 2.1\r\n";
 
@@ -148,31 +145,18 @@ bool BootLoader::Ask(BootStage stage, const std::string& question, const std::st
 bool BootLoader::ReceiveImage(BootStage stage, const char* name) {
     if (FallSilentIfAsked(stage)) return false;
     Notify("prompt", BootStageName(stage));
-    // Ask with "C" until the sender starts (the XMODEM-CRC receiver's request).
-    uint8_t first = 0;
-    uint64_t waitedMs = 0;
-    while (m_line.Receive(&first, 1, m_options.requestIntervalMs, 0) == 0) {
-        waitedMs += m_options.requestIntervalMs;
-        if (m_options.idleTimeoutMs && waitedMs >= m_options.idleTimeoutMs) return false;
-        const char request = kRequest;
-        if (!m_line.Send(&request, 1)) return false;
-    }
+    ++m_imagesTaken;
+    const bool faulty = m_options.faultImage == 0 || m_options.faultImage == m_imagesTaken;
+    XmodemReceiver receiver(m_line, faulty ? m_options.receiverFaults : ReceiverFaults{},
+                            m_options.requestIntervalMs, m_options.idleTimeoutMs);
     std::vector<uint8_t> image;
-    uint8_t block[132];
-    for (uint8_t c = first;;) {
-        if (c == kSoh) {
-            if (m_line.ReceiveAll(block, sizeof(block), 2000) != sizeof(block)) return false;
-            image.insert(image.end(), block + 2, block + 130);
-            const uint8_t ack = kAck;
-            if (!m_line.Reply(&ack, 1)) return false;
-        } else if (c == kEot) {
-            const uint8_t ack = kAck;
-            if (!m_line.Reply(&ack, 1)) return false;
-            Notify("image", name, image);
-            return true;
-        }
-        if (m_line.Receive(&c, 1, 10000, 0) == 0) return false;
+    const ReceiveStatus status = receiver.Receive(&image);
+    if (status != ReceiveStatus::Complete) {
+        Notify("image-failed", name);
+        return false;
     }
+    Notify("image", name, std::move(image));
+    return true;
 }
 
 bool BootLoader::Format() {

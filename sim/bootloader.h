@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/paced_line.h"
+#include "sim/xmodem_receiver.h"
 
 // Where the boot loader's dialogue stands; the names are the ones plcsim's --start and
 // --silent-after take.
@@ -42,6 +43,8 @@ struct BootOptions {
     uint32_t badPages = 2;
     uint32_t formatOutputBytes = 6144;  // printed while formatting
     uint32_t idleTimeoutMs = 0;         // 0: wait for the program forever
+    ReceiverFaults receiverFaults;      // for the image uploads
+    uint32_t faultImage = 0;            // which upload of a run (1..3) has them; 0: every one
 };
 
 // What the simulator saw, for tests and the log.
@@ -78,6 +81,7 @@ class BootLoader {
     bool Ask(BootStage stage, const std::string& question, const std::string& accepted,
              char* answer);
     bool ReceiveImage(BootStage stage, const char* name);
+    uint32_t m_imagesTaken = 0;
     bool Format();
     bool FallSilentIfAsked(BootStage stage);
     void Pause(uint32_t ms);

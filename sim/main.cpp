@@ -1,11 +1,11 @@
 // plcsim: a simulated controller on a pseudo-terminal, for plcflash.exe under Wine, for
 // plcflash-cli and for the tests.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -13,25 +13,37 @@
 #include "sim/bootloader.h"
 #include "sim/paced_line.h"
 #include "sim/pty_pair.h"
+#include "sim/xmodem_receiver.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: plcsim --link PATH [options]\n"
-    "  --link PATH          publish the device end of the line as PATH (a symlink)\n"
-    "  --baud N             line rate the output is paced to (115200)\n"
-    "  --turnaround-us N    delay before each reply (1000)\n"
-    "  --request-ms N       interval of the image requests \"C\" (1000)\n"
-    "  --manual-ms N        time the engineer takes for the jumper and Reset (1500)\n"
-    "  --bad-pages N        bad pages the format report names (2)\n"
-    "  --start STAGE        stage the boot loader starts at (loader)\n"
-    "  --silent-after STAGE fall silent once that stage's prompt is out\n"
-    "  --garbage N          N bytes of line noise before every prompt\n"
-    "  --split-ms N         send every prompt in two writes N ms apart\n"
-    "  --idle-ms N          give up a run after N ms without the program (0: never)\n"
-    "  --log FILE           append what the controller sees to FILE\n"
-    "  --once               end after one run instead of starting over\n"
-    "  --echo               no controller: send back every byte received (line tests)\n"
+    "  --link PATH             publish the device end of the line as PATH (a symlink)\n"
+    "  --baud N                line rate both directions are paced to (115200)\n"
+    "  --turnaround-us N       delay before each reply (1000)\n"
+    "  --request-ms N          interval of the image requests \"C\" (1000)\n"
+    "  --manual-ms N           time the engineer takes for the jumper and Reset (1500)\n"
+    "  --bad-pages N           bad pages the format report names (2)\n"
+    "  --start STAGE           stage the boot loader starts at (loader)\n"
+    "  --silent-after STAGE    fall silent once that stage's prompt is out\n"
+    "  --garbage N             N bytes of line noise before every prompt\n"
+    "  --split-ms N            send every prompt in two writes N ms apart\n"
+    "  --idle-ms N             give up a run after N ms without the program (0: never)\n"
+    "  --log FILE              append what the controller sees to FILE\n"
+    "  --images DIR            keep every received image as DIR/NNN-NAME.bin\n"
+    "  --once                  end after one run instead of starting over\n"
+    "image receiver faults (every upload, or only upload N of a run with --fault-image N):\n"
+    "  --nak-block K[xN]       NAK block K (1-based, in transfer order) N times (1)\n"
+    "  --can-after K           answer block K with CAN\n"
+    "  --silent-after-block K  stop answering after block K\n"
+    "  --requests-before-ack N send N \"C\" letters before every ACK\n"
+    "  --eot-naks N            NAK the first N EOTs\n"
+    "  --eot-unanswered        never answer EOT\n"
+    "modes:\n"
+    "  (default)               the boot loader's flashing dialogue\n"
+    "  --receive               image receiver only, one image after another\n"
+    "  --echo                  send back every byte received (line tests)\n"
     "stages: loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core\n";
 
 std::string g_link;
@@ -41,72 +53,159 @@ void OnSignal(int) {
     _exit(0);
 }
 
-[[noreturn]] void Usage(const char* problem) {
-    std::fprintf(stderr, "plcsim: %s\n%s", problem, kUsage);
+[[noreturn]] void Usage(const std::string& problem) {
+    std::fprintf(stderr, "plcsim: %s\n%s", problem.c_str(), kUsage);
     std::exit(2);
 }
 
-uint32_t Number(const char* text) {
+uint32_t Number(const std::string& text) {
     char* end = nullptr;
-    unsigned long v = std::strtoul(text, &end, 10);
-    if (!*text || *end) Usage("expected a number");
+    unsigned long v = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end) Usage("expected a number: " + text);
     return static_cast<uint32_t>(v);
 }
 
-}  // namespace
+enum class Mode { BootLoader, Receive, Echo };
 
-int main(int argc, char** argv) {
+struct SimOptions {
+    Mode mode = Mode::BootLoader;
     BootOptions boot;
     LineTiming timing;
     std::string logPath;
+    std::string imageDir;
     bool once = false;
-    bool echo = false;
+};
+
+SimOptions Parse(int argc, char** argv) {
+    SimOptions o;
+    ReceiverFaults& faults = o.boot.receiverFaults;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) Usage(("missing value for " + opt).c_str());
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Usage("missing value for " + opt);
             return argv[++i];
         };
         if (opt == "--link") {
             g_link = value();
         } else if (opt == "--baud") {
-            timing.baud = Number(value());
-            if (!timing.baud) Usage("baud rate 0");
+            o.timing.baud = Number(value());
+            if (!o.timing.baud) Usage("baud rate 0");
         } else if (opt == "--turnaround-us") {
-            timing.turnaroundUs = Number(value());
+            o.timing.turnaroundUs = Number(value());
         } else if (opt == "--request-ms") {
-            boot.requestIntervalMs = Number(value());
-            if (!boot.requestIntervalMs) Usage("request interval 0");
+            o.boot.requestIntervalMs = Number(value());
+            if (!o.boot.requestIntervalMs) Usage("request interval 0");
         } else if (opt == "--manual-ms") {
-            boot.manualStepMs = Number(value());
+            o.boot.manualStepMs = Number(value());
         } else if (opt == "--bad-pages") {
-            boot.badPages = Number(value());
+            o.boot.badPages = Number(value());
         } else if (opt == "--start") {
-            if (!ParseBootStage(value(), &boot.start)) Usage("unknown stage");
+            if (!ParseBootStage(value(), &o.boot.start)) Usage("unknown stage");
         } else if (opt == "--silent-after") {
-            boot.faults.silentAfter = true;
-            if (!ParseBootStage(value(), &boot.faults.silentStage)) Usage("unknown stage");
+            o.boot.faults.silentAfter = true;
+            if (!ParseBootStage(value(), &o.boot.faults.silentStage)) Usage("unknown stage");
         } else if (opt == "--garbage") {
-            boot.faults.garbageBytes = Number(value());
+            o.boot.faults.garbageBytes = Number(value());
         } else if (opt == "--split-ms") {
-            boot.faults.splitGapMs = Number(value());
+            o.boot.faults.splitGapMs = Number(value());
         } else if (opt == "--idle-ms") {
-            boot.idleTimeoutMs = Number(value());
+            o.boot.idleTimeoutMs = Number(value());
         } else if (opt == "--log") {
-            logPath = value();
-        } else if (opt == "--echo") {
-            echo = true;
+            o.logPath = value();
+        } else if (opt == "--images") {
+            o.imageDir = value();
         } else if (opt == "--once") {
-            once = true;
+            o.once = true;
+        } else if (opt == "--nak-block") {
+            const std::string v = value();
+            const size_t x = v.find('x');
+            faults.nakBlock[Number(v.substr(0, x))] =
+                x == std::string::npos ? 1 : static_cast<int>(Number(v.substr(x + 1)));
+        } else if (opt == "--can-after") {
+            faults.canAfterBlock = Number(value());
+        } else if (opt == "--silent-after-block") {
+            faults.silentAfterBlock = Number(value());
+        } else if (opt == "--requests-before-ack") {
+            faults.requestsBeforeAck = Number(value());
+        } else if (opt == "--eot-naks") {
+            faults.eotNaks = static_cast<int>(Number(value()));
+        } else if (opt == "--eot-unanswered") {
+            faults.eotUnanswered = true;
+        } else if (opt == "--fault-image") {
+            o.boot.faultImage = Number(value());
+        } else if (opt == "--receive") {
+            o.mode = Mode::Receive;
+        } else if (opt == "--echo") {
+            o.mode = Mode::Echo;
         } else if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            std::exit(0);
         } else {
-            Usage(("unknown option " + opt).c_str());
+            Usage("unknown option " + opt);
         }
     }
     if (g_link.empty()) Usage("--link is required");
+    return o;
+}
 
+class Recorder {
+  public:
+    explicit Recorder(const SimOptions& o) : m_imageDir(o.imageDir) {
+        if (!o.logPath.empty()) m_log.open(o.logPath, std::ios::app);
+    }
+
+    void operator()(const BootEvent& e) {
+        if (m_log.is_open()) {
+            m_log << e.what << ' ' << e.detail;
+            if (!e.data.empty()) m_log << ' ' << e.data.size();
+            m_log << std::endl;
+        }
+        if (e.what == "image" && !m_imageDir.empty()) {
+            char name[32];
+            std::snprintf(name, sizeof(name), "/%03u-", ++m_images);
+            std::ofstream out(m_imageDir + name + e.detail + ".bin", std::ios::binary);
+            out.write(reinterpret_cast<const char*>(e.data.data()),
+                      static_cast<std::streamsize>(e.data.size()));
+        }
+    }
+
+  private:
+    std::string m_imageDir;
+    std::ofstream m_log;
+    unsigned m_images = 0;
+};
+
+[[noreturn]] void Echo(PacedLine& line) {
+    unsigned char buffer[256];
+    for (;;) {
+        const size_t got = line.Receive(buffer, sizeof(buffer), 60000, 2);
+        if (got) line.Send(buffer, got);
+    }
+}
+
+int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
+    for (;;) {
+        XmodemReceiver receiver(line, o.boot.receiverFaults, o.boot.requestIntervalMs,
+                                o.boot.idleTimeoutMs);
+        std::vector<uint8_t> image;
+        const ReceiveStatus status = receiver.Receive(&image);
+        if (status == ReceiveStatus::Complete) {
+            record(BootEvent{"image", "image", std::move(image)});
+        } else {
+            record(BootEvent{"image-failed", "image", {}});
+        }
+        if (o.once) return status == ReceiveStatus::Complete ? 0 : 1;
+        line.Discard();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const SimOptions options = Parse(argc, argv);
+    // The pacing sleeps are a byte time (87 us) to a turnaround long: the default 50 us of
+    // timer slack would add most of a byte time to each.
+    prctl(PR_SET_TIMERSLACK, 1UL);
     PtyPair pty;
     if (!pty.Create(g_link)) {
         std::fprintf(stderr, "plcsim: cannot create the line at %s\n", g_link.c_str());
@@ -118,26 +217,15 @@ int main(int argc, char** argv) {
     std::printf("plcsim: ready on %s (%s)\n", g_link.c_str(), pty.DevicePath().c_str());
     std::fflush(stdout);
 
-    PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), timing);
-    if (echo) {
-        unsigned char buffer[256];
-        for (;;) {
-            size_t got = line.Receive(buffer, sizeof(buffer), 60000, 2);
-            if (got) line.Send(buffer, got);
-        }
-    }
-    std::ofstream log;
-    if (!logPath.empty()) log.open(logPath, std::ios::app);
+    PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), options.timing);
+    Recorder record(options);
+    if (options.mode == Mode::Echo) Echo(line);
+    if (options.mode == Mode::Receive) return ReceiveImages(line, options, record);
     for (;;) {
-        BootLoader loader(line, boot);
-        loader.SetObserver([&](const BootEvent& e) {
-            if (!log.is_open()) return;
-            log << e.what << ' ' << e.detail;
-            if (!e.data.empty()) log << ' ' << e.data.size();
-            log << std::endl;
-        });
+        BootLoader loader(line, options.boot);
+        loader.SetObserver([&](const BootEvent& e) { record(e); });
         const bool completed = loader.Run();
-        if (once) return completed ? 0 : 1;
+        if (options.once) return completed ? 0 : 1;
         line.Discard();
     }
 }

@@ -2,6 +2,7 @@
 // pseudo-terminal has none of its own), and each reply starts after a set turnaround.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,20 @@ class PacedLine {
     const LineTiming& Timing() const { return m_timing; }
 
   private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    std::chrono::microseconds ByteTimes(size_t count) const;
+    // What arrives on a pseudo-terminal arrives at once; a real line delivers it a byte time
+    // apart. Notes when the last of `count` bytes just read would have come in, so that a
+    // reply starts no earlier than a real controller's could.
+    void NoteIncoming(size_t count);
+    // Sleeps until about `due`. A virtual machine's timers wake a sleeper 100-200 us late,
+    // which on a 12.6 ms block cycle costs a few percent of the line; aiming early by the
+    // lateness seen so far keeps the average wake-up on time without spinning.
+    void SleepUntil(std::chrono::steady_clock::time_point due);
+
     std::unique_ptr<CommPort> m_port;
     LineTiming m_timing;
+    TimePoint m_incomingEnd{};               // when the last byte received so far is in
+    TimePoint m_outgoingEnd{};               // when the last byte sent so far is out
+    std::chrono::nanoseconds m_lateness{0};  // running average of how late sleeps wake
 };

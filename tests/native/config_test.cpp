@@ -30,6 +30,8 @@ const IniCase kIniCases[] = {
     {"bytes stay unconverted", "d=\xcf\xcb\xca\nv=\xff\n", "\xcf\xcb\xca", "\xff"},
 };
 
+void PrintTo(const IniCase& c, std::ostream* os) { *os << c.name; }
+
 class IniParse : public ::testing::TestWithParam<IniCase> {};
 
 TEST_P(IniParse, YieldsDeviceAndVersion) {

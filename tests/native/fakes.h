@@ -76,6 +76,7 @@ class RecordingUi final : public IEngineUi {
     void ShowMessage(const std::string& text, const std::string&) override {
         messages.push_back(text);
     }
+    void ShowAppMessage(const std::string& text) override { appMessages.push_back(text); }
     void ReportResult(int code) override { results.push_back(code); }
 
     std::string port = "COM3";
@@ -85,6 +86,7 @@ class RecordingUi final : public IEngineUi {
     uint32_t stepRange = 0;
     int steps = 0;
     std::vector<std::string> messages;
+    std::vector<std::string> appMessages;
     std::vector<int> results;
 };
 
@@ -108,6 +110,7 @@ class TestEngine final : public CMathThread {
     void Close() {
         if (m_hPort) ClosePort(m_hPort);
     }
+    HPORT Port() const { return m_hPort; }
 };
 
 // Reads until `count` bytes are in; ReadBytes raises when the line falls silent.

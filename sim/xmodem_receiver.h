@@ -1,0 +1,40 @@
+// The boot loader's image receiver: XMODEM-CRC as a receiver should do it (CRC, block numbers
+// and complements checked, duplicates acknowledged and dropped, the padded image kept whole),
+// with the faults a test may ask for.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "sim/paced_line.h"
+
+struct ReceiverFaults {
+    std::map<uint32_t, int> nakBlock;  // block index (1-based, in transfer order) -> NAKs
+    uint32_t canAfterBlock = 0;        // answer this block with CAN
+    uint32_t silentAfterBlock = 0;     // stop answering after this block
+    uint32_t requestsBeforeAck = 0;    // "C" letters sent before every ACK
+    bool eotUnanswered = false;
+    int eotNaks = 0;  // NAKs before the ACK of EOT
+};
+
+enum class ReceiveStatus { Complete, Cancelled, Silent, LineLost };
+
+class XmodemReceiver {
+  public:
+    XmodemReceiver(PacedLine& line, ReceiverFaults faults, uint32_t requestIntervalMs,
+                   uint32_t idleTimeoutMs);
+
+    // Asks with "C" until the sender starts, then takes one image.
+    ReceiveStatus Receive(std::vector<uint8_t>* image);
+
+  private:
+    bool SendByte(uint8_t byte);
+    bool Acknowledge();
+    ReceiveStatus FallSilent();
+
+    PacedLine& m_line;
+    ReceiverFaults m_faults;
+    uint32_t m_requestIntervalMs;
+    uint32_t m_idleTimeoutMs;
+};
