@@ -15,12 +15,12 @@ void ConsoleUi::SetProgressPos(uint32_t position) {
 void ConsoleUi::SetProgressSteps(uint32_t upper) {
     m_upper = upper;
     m_steps = 0;
+    m_lastPosition = 0xFFFFFFFFu;
 }
 
 void ConsoleUi::StepProgress() {
     ++m_steps;
-    std::printf("progress: step %u of %u\n", m_steps, m_upper);
-    std::fflush(stdout);
+    SetProgressPos(m_upper ? static_cast<uint32_t>(uint64_t{m_steps} * 100 / m_upper) : 100);
 }
 
 void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption) {

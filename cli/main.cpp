@@ -23,6 +23,10 @@ const char kUsage[] =
     "  plcflash-cli send-image --port PORT FILE\n"
     "      waits for the receiver's first request letter \"C\", then sends FILE by\n"
     "      XMODEM-CRC exactly as the assistant sends a boot loader or kernel image\n"
+    "  plcflash-cli write-file --port PORT FILE...\n"
+    "      writes the files into the controller's flash file system through its packet\n"
+    "      protocol, as the assistant writes the files of data after flashing; every file\n"
+    "      is checked (readable, name short enough) before the first byte goes out\n"
     "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
     "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
     "      boot loader console\n"
@@ -31,7 +35,7 @@ const char kUsage[] =
     "exit status:\n"
     "   0  success\n"
     "   2  wrong arguments\n"
-    "   3  FILE cannot be read\n"
+    "   3  FILE cannot be read (send-image)\n"
     "  10  the receiver refused blocks three times (NAK)\n"
     "  12  stopped\n"
     "  13  the receiver cancelled (CAN) or did not acknowledge the end of the transfer\n"
@@ -39,7 +43,8 @@ const char kUsage[] =
     "  15  the other side is silent\n"
     "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
     "  18  the port could not be opened\n"
-    "  20  the port failed while reading or writing\n";
+    "  20  the port failed while reading or writing\n"
+    "  21  a file cannot be opened or read, or its name is too long (write-file)\n";
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFile = 3;
@@ -122,6 +127,25 @@ class ImageSession final : public Session {
     }
 };
 
+class FilesSession final : public Session {
+  public:
+    FilesSession(ConsoleUi& ui, std::vector<std::string> paths)
+        : Session(ui), m_paths(std::move(paths)) {}
+
+  private:
+    void Steps() override {
+        for (const std::string& path : m_paths) CheckDataFile(path);
+        // The engine opens the port anew for every file, as the controller expects.
+        ClosePort(m_hPort);
+        for (const std::string& path : m_paths) {
+            Ui().SetStatusText("writing " + path);
+            SendDataFile(path);
+        }
+    }
+
+    std::vector<std::string> m_paths;
+};
+
 // The engine reads its port as the text of a COM port entry.
 std::string PortText(const std::string& port) {
 #ifdef _WIN32
@@ -139,6 +163,10 @@ int Finish(Session& session) {
     while (!session.WaitThread(1000)) {
     }
     if (session.Result() == ResultDone) return 0;
+    if (session.Result() == ResultBadFile) {
+        std::fprintf(stderr, "plcflash-cli: %s %s\n", session.GetFaultyFile().c_str(),
+                     session.GetFaultReason().c_str());
+    }
     std::fprintf(stderr, "plcflash-cli: failed with result code %d\n", session.Result());
     return kExitResultBase + session.Result();
 }
@@ -182,6 +210,13 @@ int SendImageCommand(const std::vector<std::string>& args) {
     return Finish(session);
 }
 
+int WriteFiles(const std::vector<std::string>& args) {
+    if (args.size() < 3 || args[0] != "--port") return Usage();
+    ConsoleUi ui(PortText(args[1]), false, false);
+    FilesSession session(ui, std::vector<std::string>(args.begin() + 2, args.end()));
+    return Finish(session);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,6 +228,7 @@ int main(int argc, char** argv) {
     const std::string command = argc >= 2 ? argv[1] : "";
     if (command == "console") return Console(args);
     if (command == "send-image") return SendImageCommand(args);
+    if (command == "write-file") return WriteFiles(args);
     if (command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

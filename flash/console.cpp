@@ -15,6 +15,8 @@ CMathThread::~CMathThread() {
 }
 
 bool CMathThread::OpenEnginePort() {
+    // A port still held would keep COMn busy (no sharing) and the new open would fail.
+    if (m_hPort) ClosePort(m_hPort);
     GetPortNumber();
     m_hPort = OpenPort(m_nPortNumber);
     SetupPort(m_hPort, 5000, 1, 20, 200, 7000);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "flash/engine_ui.h"
 #include "framework/file.h"
@@ -31,6 +32,20 @@ class CMathThread : public CMyThread {
     bool SendImage();
     void BuildBlock();
 
+    // Data files: every file of `data`, each over its own opening of the port.
+    void SendDataFolder();
+    void SendDataFile(const std::string& path);
+    // The names of the files in `data`, in the order the file system lists them, after each
+    // has been opened and read through and its name checked; raises ResultBadFile otherwise.
+    std::vector<std::string> CheckDataFolder();
+    // Opens and reads `path` through; raises ResultBadFile when it cannot.
+    void CheckFile(const std::string& path);
+    // CheckFile, and the name must fit the command packet.
+    void CheckDataFile(const std::string& path);
+    // After ResultBadFile: which file, and what is wrong with it.
+    const std::string& GetFaultyFile() const { return m_strFaultyFile; }
+    const std::string& GetFaultReason() const { return m_strFaultReason; }
+
     const std::string& GetReceived() const { return m_strReceived; }
     uint64_t GetProgressDone() const { return m_nProgressDone; }
     void SetCurrentFile(std::unique_ptr<CFile> file) { m_pCurrentFile = std::move(file); }
@@ -55,12 +70,22 @@ class CMathThread : public CMyThread {
     uint8_t m_nBlockNumber = 0;
 
   private:
+    [[noreturn]] void RaiseBadFile(const std::string& path, const char* reason);
+    void ReadFileBytes(uint8_t* buffer, size_t count);
+    void StepPacketProgress();
+    // Sends one packet until a reply accepts it; the fourth send raises 3 unexamined.
+    void SendPacket(uint16_t seq, bool last, const uint8_t* payload, size_t size);
+    void WriteControl(uint16_t seq);
+    void SegmentHandshake();
+    void EndHandshake();
     uint8_t ReadReplyByte();
     // Reads the reply to the block just sent; resends on NAK, raises on CAN or the third NAK.
     void AwaitBlockAccepted(int* refusals);
     void WaitForTextImpl(const std::string& text, bool counting);
 
     IEngineUi& m_Ui;
+    std::string m_strFaultyFile;
+    std::string m_strFaultReason;
 };
 
 // The engine of the current run, null when there is none; Cancel signals its stop event.

@@ -2,19 +2,12 @@
 # Image upload benchmark: a 256 KiB image to plcsim's receiver over a line paced at 115200 8N1
 # with a 1 ms reply turnaround, sent by plcflash-cli and by lrzsz's sx in the same run.
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-B=$ROOT/build/bench
+source "$(dirname "$0")/bench-common.sh"
 W=$B/run
-cmake -S "$ROOT" -B "$B" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$B" -j"$(nproc)" --target plcflash-cli plcsim >/dev/null
+build_bench
 rm -rf "$W" && mkdir -p "$W/images"
 head -c 262144 /dev/urandom >"$W/image.bin"
-
-"$B/sim/plcsim" --link "$W/line" --receive --request-ms 50 --turnaround-us 1000 \
-    --images "$W/images" >"$W/plcsim.log" 2>&1 &
-sim=$!
-trap 'kill $sim 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -e "$W/line" ] && break; sleep 0.05; done
+start_bench_sim "$W" --receive --request-ms 50 --images "$W/images"
 
 TIMEFORMAT='%R %U %S'
 # Three rounds, the two senders alternating, so that both meet the same load on a shared

@@ -22,6 +22,9 @@ enum WorkerResult : int {
     ResultOpenFailed = 8,
     ResultGetState = 9,
     ResultIoError = 10,
+    // Not one of the serial codes: a file the run must send cannot be opened or read, or its
+    // name does not fit the command packet. Raised before any byte of that file goes out.
+    ResultBadFile = 11,
 };
 
 [[noreturn]] void RaiseResult(WorkerResult code);

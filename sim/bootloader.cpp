@@ -223,9 +223,14 @@ bool BootLoader::Run() {
                 if (!Say(std::string("\r\n") + kCoreStarted + "\r\n")) return false;
                 stage = BootStage::Kernel;
                 break;
-            case BootStage::Kernel:
+            case BootStage::Kernel: {
+                FileService files(m_line, m_options.filesFolder, m_options.fileFaults,
+                                  m_options.idleTimeoutMs);
+                files.SetObserver([this](const FileServiceEvent& e) { Notify(e.what, e.detail); });
+                files.Serve();
                 Notify("done", BootStageName(stage));
                 return true;
+            }
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/file_service.h"
 #include "sim/paced_line.h"
 #include "sim/xmodem_receiver.h"
 
@@ -45,11 +46,13 @@ struct BootOptions {
     uint32_t idleTimeoutMs = 0;         // 0: wait for the program forever
     ReceiverFaults receiverFaults;      // for the image uploads
     uint32_t faultImage = 0;            // which upload of a run (1..3) has them; 0: every one
+    std::string filesFolder;            // the flash file system; empty: files are not kept
+    FileServiceFaults fileFaults;
 };
 
 // What the simulator saw, for tests and the log.
 struct BootEvent {
-    std::string what;    // "answer", "image", "prompt", "silent", "done"
+    std::string what;    // "answer", "image", "prompt", "silent", "file", "error", "done"
     std::string detail;  // the letter, the image name, the prompt's stage
     std::vector<uint8_t> data;
 };

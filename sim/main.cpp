@@ -40,11 +40,19 @@ const char kUsage[] =
     "  --requests-before-ack N send N \"C\" letters before every ACK\n"
     "  --eot-naks N            NAK the first N EOTs\n"
     "  --eot-unanswered        never answer EOT\n"
+    "file service faults (packets counted from 1 in arrival order):\n"
+    "  --files DIR             keep the files written to the controller in DIR\n"
+    "  --fs-bad-status K       answer packet K with status 0x0014\n"
+    "  --fs-wrong-seq K        answer packet K with another sequence number\n"
+    "  --fs-short-reply K      answer packet K with four bytes\n"
+    "  --fs-silent-after K     take packet K, then answer nothing more\n"
+    "  --fs-busy N             answer the first N \"1\" control messages of a handshake 0x0014\n"
     "modes:\n"
     "  (default)               the boot loader's flashing dialogue\n"
     "  --receive               image receiver only, one image after another\n"
     "  --echo                  send back every byte received (line tests)\n"
-    "stages: loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core\n";
+    "stages: loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core\n"
+    "        core (the running kernel's file service)\n";
 
 std::string g_link;
 
@@ -133,6 +141,18 @@ SimOptions Parse(int argc, char** argv) {
             faults.eotUnanswered = true;
         } else if (opt == "--fault-image") {
             o.boot.faultImage = Number(value());
+        } else if (opt == "--files") {
+            o.boot.filesFolder = value();
+        } else if (opt == "--fs-bad-status") {
+            o.boot.fileFaults.badStatusPacket = Number(value());
+        } else if (opt == "--fs-wrong-seq") {
+            o.boot.fileFaults.wrongSeqPacket = Number(value());
+        } else if (opt == "--fs-short-reply") {
+            o.boot.fileFaults.shortReplyPacket = Number(value());
+        } else if (opt == "--fs-silent-after") {
+            o.boot.fileFaults.silentAfterPacket = Number(value());
+        } else if (opt == "--fs-busy") {
+            o.boot.fileFaults.busyHandshakes = static_cast<int>(Number(value()));
         } else if (opt == "--receive") {
             o.mode = Mode::Receive;
         } else if (opt == "--echo") {

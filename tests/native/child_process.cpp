@@ -59,3 +59,17 @@ std::string ReadWholeFile(const std::string& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+WorkFolder::WorkFolder(const std::string& name, const std::string& subfolders) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof(cwd))) m_previous = cwd;
+    m_path = MakeTempFolder(name);
+    EXPECT_EQ(chdir(m_path.c_str()), 0);
+    if (!subfolders.empty()) {
+        EXPECT_EQ(system(("mkdir -p " + subfolders).c_str()), 0);
+    }
+}
+
+WorkFolder::~WorkFolder() {
+    if (!m_previous.empty() && chdir(m_previous.c_str()) != 0) ADD_FAILURE() << "chdir back";
+}

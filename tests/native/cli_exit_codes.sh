@@ -43,4 +43,31 @@ status=$?
 "$cli" send-image --port "$work/none" "$work/image.bin" >/dev/null 2>&1
 status=$?
 [ $status -eq 18 ] && echo "ok   no such port: 18" || { echo "FAIL no such port: $status"; failures=$((failures + 1)); }
+# write-file: two files into the simulated flash file system, byte for byte; a missing file
+# among them stops everything before the first byte.
+mkdir -p "$work/flash"
+head -c 7000 /dev/urandom >"$work/one.bin"
+printf 'EMAC=00:0A:3C:12:34:56\r\nIP=C0:A8:00:11\r\n' >"$work/local_addres.dat"
+line=$work/line.files
+"$sim" --link "$line" --start core --files "$work/flash" >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+"$cli" write-file --port "$line" "$work/one.bin" "$work/local_addres.dat" >/dev/null 2>&1
+status=$?
+if [ $status -eq 0 ] && cmp -s "$work/one.bin" "$work/flash/one.bin" &&
+    cmp -s "$work/local_addres.dat" "$work/flash/local_addres.dat"; then
+    echo "ok   write-file: both files arrived"
+else
+    echo "FAIL write-file: exit $status"; failures=$((failures + 1))
+fi
+rm -f "$work"/flash/*
+"$cli" write-file --port "$line" "$work/one.bin" "$work/missing.dat" >/dev/null 2>&1
+status=$?
+if [ $status -eq 21 ] && [ -z "$(ls "$work/flash")" ]; then
+    echo "ok   write-file with a missing file: 21, nothing sent"
+else
+    echo "FAIL write-file with a missing file: exit $status"; failures=$((failures + 1))
+fi
+kill $sim_pid
+wait $sim_pid 2>/dev/null
 exit $failures

@@ -30,7 +30,9 @@ const IniCase kIniCases[] = {
     {"bytes stay unconverted", "d=\xcf\xcb\xca\nv=\xff\n", "\xcf\xcb\xca", "\xff"},
 };
 
-void PrintTo(const IniCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const IniCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IniParse : public ::testing::TestWithParam<IniCase> {};
 

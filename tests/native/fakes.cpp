@@ -20,6 +20,7 @@ bool ScriptedPort::SetTimeouts(const CommTimeouts& timeouts) {
 
 bool ScriptedPort::Purge(unsigned) {
     ++m_s.purges;
+    m_s.purgedAt.push_back(m_s.written.size());
     return true;
 }
 
@@ -44,6 +45,7 @@ bool ScriptedPort::Write(const void* buffer, uint32_t count, uint32_t* put) {
     if (m_s.failWrite) return false;
     *put = count > static_cast<uint32_t>(m_s.shortWriteBy) ? count - m_s.shortWriteBy : 0;
     m_s.written.append(static_cast<const char*>(buffer), *put);
+    if (m_s.onWrite) m_s.onWrite(std::string(static_cast<const char*>(buffer), *put), m_s);
     return true;
 }
 

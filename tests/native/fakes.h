@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ struct PortScript {
     LineSettings applied{};
     CommTimeouts timeouts{};
     int purges = 0;
+    // Called with each write: lets a test answer what the program sent, as a peer would.
+    std::function<void(const std::string& bytes, PortScript& script)> onWrite;
+    // Positions in `written` at which the port was purged.
+    std::vector<size_t> purgedAt;
 };
 
 class ScriptedPort final : public CommPort {

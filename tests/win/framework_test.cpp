@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "framework/file.h"
+#include "framework/find.h"
 #include "framework/sync.h"
 #include "framework/thread.h"
 
@@ -59,6 +63,38 @@ TEST(Win32File, BackslashPathsRoundTripAndRemove) {
     EXPECT_FALSE(CFile::Exists(path));
     EXPECT_FALSE(in.Open(path, CFile::modeRead));
     RemoveDirectoryA(folder.c_str());
+}
+
+TEST(Win32FileFind, ListsFilesHiddenOnesTooAndMarksFoldersAndDots) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string folder = std::string(dir) + "plcflash_find_test";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\sub").c_str(), nullptr);
+    for (const char* name : {"a.bin", "no_dot", "local_addres.dat", "hidden.txt"}) {
+        CFile f;
+        ASSERT_TRUE(f.Open(folder + "\\" + name, CFile::modeWrite | CFile::modeCreate));
+    }
+    SetFileAttributesA((folder + "\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    CFileFind finder;
+    ASSERT_TRUE(finder.FindFile(folder + "\\*.*"));
+    std::vector<std::string> files, folders;
+    while (finder.FindNextFile()) {
+        if (finder.IsDots()) continue;
+        (finder.IsDirectory() ? folders : files).push_back(finder.GetFileName());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"a.bin", "hidden.txt", "local_addres.dat", "no_dot"}));
+    EXPECT_EQ(folders, std::vector<std::string>{"sub"});
+    finder.Close();
+    for (const char* name : {"a.bin", "no_dot", "local_addres.dat", "hidden.txt"}) {
+        SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA((folder + "\\" + name).c_str());
+    }
+    RemoveDirectoryA((folder + "\\sub").c_str());
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_FALSE(finder.FindFile(folder + "\\*.*"));
 }
 
 }  // namespace

@@ -1,0 +1,171 @@
+#include "sim/file_service.h"
+
+#include <fstream>
+
+#include "flash/packet.h"
+
+using namespace packet;
+
+FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
+                         uint32_t idleTimeoutMs)
+    : m_line(line), m_folder(std::move(folder)), m_faults(faults), m_idleTimeoutMs(idleTimeoutMs) {}
+
+void FileService::Error(const std::string& what) {
+    if (m_observer) m_observer({"error", what, 0});
+}
+
+bool FileService::Answer(uint16_t status, uint16_t seq) {
+    const std::vector<uint8_t> reply = MakeReply(status, seq);
+    return m_line.Reply(reply.data(), reply.size());
+}
+
+void FileService::StoreFile() {
+    // The name comes off the line: keep it inside the folder.
+    std::string safe = m_name;
+    for (char& c : safe) {
+        if (c == '/' || c == '\\') c = '_';
+    }
+    if (safe.empty() || safe == "." || safe == "..") safe = "_";
+    if (!m_folder.empty()) {
+        std::ofstream out(m_folder + "/" + safe, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(m_data.data()),
+                  static_cast<std::streamsize>(m_data.size()));
+    }
+    if (m_observer) m_observer({"file", m_name, m_data.size()});
+}
+
+void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload) {
+    const bool command =
+        seq == 1 && payload.size() >= kCommandFields &&
+        (Word(&payload[0]) == kCommandWhole || Word(&payload[0]) == kCommandSegments);
+    if (command) {
+        const size_t nameField = Word(&payload[4]);
+        if (kCommandFields + nameField > payload.size()) return Error("name field too long");
+        m_active = true;
+        m_command = Word(&payload[0]);
+        m_segmentLength = Word(&payload[2]);
+        m_name.assign(payload.begin() + kCommandFields,
+                      payload.begin() + kCommandFields + static_cast<long>(nameField));
+        m_name.resize(m_name.find('\0') == std::string::npos ? m_name.size() : m_name.find('\0'));
+        if (NameFieldLength(m_name.size()) != nameField) Error("name field length");
+        m_data.assign(payload.begin() + kCommandFields + static_cast<long>(nameField),
+                      payload.end());
+        m_expectedSeq = 2;
+        m_segmentStart = false;
+        if (last) {
+            if (m_command != kCommandWhole || m_data.size() != m_segmentLength) {
+                Error("one-packet file of the wrong length");
+            }
+            StoreFile();
+        } else if (payload.size() != kMaxPayload) {
+            Error("short command packet without last");
+        }
+        return;
+    }
+    if (!m_active) return Error("data packet without a command packet");
+    // Our reply was lost or refused and the packet comes again: it is in already.
+    if (seq + 1 == m_expectedSeq && seq != 0) return;
+    if (seq != m_expectedSeq) return Error("sequence " + std::to_string(seq));
+    size_t at = 0;
+    if (m_segmentStart) {
+        if (payload.size() < 4 || Word(&payload[0]) != kSegmentHeader) {
+            return Error("segment without its header");
+        }
+        at = 4;
+        m_segmentStart = false;
+    }
+    if (payload.size() < kMaxPayload && !last) Error("short packet without last");
+    m_data.insert(m_data.end(), payload.begin() + static_cast<long>(at), payload.end());
+    ++m_expectedSeq;
+    if (m_command == kCommandWhole && m_data.size() > m_segmentLength) Error("file too long");
+    if (last) {
+        if (m_command == kCommandWhole && m_data.size() != m_segmentLength) {
+            Error("file of the wrong length");
+        }
+        StoreFile();  // what has come so far; the next segment rewrites it whole
+    }
+}
+
+void FileService::OnControl(uint16_t seq) {
+    if (seq == 0) {
+        // Ten bytes after the first control message of a handshake: status 0x000C and the
+        // free space of the flash file system.
+        std::vector<uint8_t> answer = MakeReply(0x000C, 0);
+        const uint32_t free = 0x00380000;
+        for (int i = 0; i < 4; ++i) answer.push_back(static_cast<uint8_t>(free >> (8 * i)));
+        m_line.Reply(answer.data(), answer.size());
+        m_busyLeft = m_faults.busyHandshakes;
+        m_expectedSeq = 1;
+        m_segmentStart = true;
+        return;
+    }
+    if (m_busyLeft > 0) {
+        --m_busyLeft;
+        Answer(kStatusBad, seq);
+        return;
+    }
+    Answer(kStatusOk, seq);
+}
+
+void FileService::Serve() {
+    uint64_t quietMs = 0;
+    for (;;) {
+        uint8_t sync[2];
+        const uint32_t slice = 1000;
+        if (m_line.Receive(sync, 1, slice, 0) == 0) {
+            quietMs += slice;
+            if (m_idleTimeoutMs && quietMs >= m_idleTimeoutMs) return;
+            continue;
+        }
+        quietMs = 0;
+        if (m_silent) continue;
+        if (m_line.ReceiveAll(sync + 1, 1, 500) != 1) continue;
+        const uint16_t word = Word(sync);
+        if (word == kReplySync) {
+            uint8_t rest[4];
+            if (m_line.ReceiveAll(rest, 4, 500) != 4) continue;
+            OnControl(Word(rest + 2));
+            continue;
+        }
+        if (word != kSync) continue;  // noise: wait for the next frame
+        uint8_t header[kHeaderSize];
+        header[0] = sync[0];
+        header[1] = sync[1];
+        if (m_line.ReceiveAll(header + 2, 6, 500) != 6) continue;
+        const uint16_t len = Word(header + 2);
+        const uint16_t seq = Word(header + 4);
+        if (len > kMaxPayload) {
+            Error("len " + std::to_string(len));
+            m_line.Discard();
+            Answer(kStatusBad, seq);
+            continue;
+        }
+        std::vector<uint8_t> whole(header, header + kHeaderSize);
+        whole.resize(kHeaderSize + len);
+        if (len && m_line.ReceiveAll(&whole[kHeaderSize], len, 500) != len) {
+            Answer(kStatusBad, seq);
+            continue;
+        }
+        if (Checksum(whole.data(), whole.size()) != header[6]) {
+            Answer(kStatusBad, seq);
+            continue;
+        }
+        const uint32_t index = ++m_packets;
+        if (index == m_faults.badStatusPacket) {
+            Answer(kStatusBad, seq);
+            continue;
+        }
+        OnPacket(seq, header[7] == 1,
+                 std::vector<uint8_t>(whole.begin() + kHeaderSize, whole.end()));
+        if (index == m_faults.silentAfterPacket) {
+            m_silent = true;
+        } else if (index == m_faults.wrongSeqPacket) {
+            Answer(kStatusOk, static_cast<uint16_t>(seq + 1));
+        } else if (index == m_faults.shortReplyPacket) {
+            const std::vector<uint8_t> reply = MakeReply(kStatusOk, seq);
+            m_line.Reply(reply.data(), 4);
+        } else {
+            Answer(kStatusOk, seq);
+        }
+    }
+}

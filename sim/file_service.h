@@ -1,0 +1,66 @@
+// The running kernel's file service: files written through the packet protocol land in a folder
+// that stands for the controller's flash file system. Every packet is checked (sync, len, sum,
+// seq, last) and answered as the controller answers; faults by option.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/paced_line.h"
+
+struct FileServiceFaults {
+    uint32_t badStatusPacket = 0;    // answer packet k (1-based, in arrival order) with 0x0014
+    uint32_t wrongSeqPacket = 0;     // answer packet k with another sequence number
+    uint32_t shortReplyPacket = 0;   // answer packet k with four bytes only
+    uint32_t silentAfterPacket = 0;  // take packet k, then answer nothing more
+    int busyHandshakes = 0;          // answer the first N control messages "1" of each
+                                     // handshake with status 0x0014
+};
+
+struct FileServiceEvent {
+    std::string what;    // "file" (a file stored), "error" (the program broke the protocol)
+    std::string detail;  // the file name, or what was wrong
+    size_t size = 0;
+};
+
+class FileService {
+  public:
+    FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
+                uint32_t idleTimeoutMs);
+
+    // Serves until the program has said nothing for the idle time-out (0: for ever).
+    void Serve();
+
+    void SetObserver(std::function<void(const FileServiceEvent&)> observer) {
+        m_observer = std::move(observer);
+    }
+
+  private:
+    struct Incoming;
+
+    bool Answer(uint16_t status, uint16_t seq);
+    void OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
+    void OnControl(uint16_t seq);
+    void StoreFile();
+    void Error(const std::string& what);
+
+    PacedLine& m_line;
+    std::string m_folder;
+    FileServiceFaults m_faults;
+    uint32_t m_idleTimeoutMs;
+    std::function<void(const FileServiceEvent&)> m_observer;
+
+    uint32_t m_packets = 0;  // packets taken, for the faults
+    bool m_silent = false;
+    int m_busyLeft = 0;
+    // The file being written.
+    bool m_active = false;
+    std::string m_name;
+    uint16_t m_command = 0;
+    uint32_t m_segmentLength = 0;
+    uint16_t m_expectedSeq = 0;
+    bool m_segmentStart = false;  // the next data packet opens a new segment
+    std::vector<uint8_t> m_data;
+};
