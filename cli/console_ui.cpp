@@ -1,14 +1,46 @@
 #include "cli/console_ui.h"
 
+#include <cstdint>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+ConsoleUi::ConsoleUi(std::string portText, bool ask, bool format)
+    : m_port(std::move(portText)),
+      m_ask(ask),
+      m_format(format),
+      m_tty(isatty(fileno(stdout)) != 0) {}
+
+void ConsoleUi::EndBarLine() {
+    if (m_barShown) std::printf("\n");
+    m_barShown = false;
+}
+
 void ConsoleUi::SetStatusText(const std::string& text) {
-    std::printf("status: %s\n", text.c_str());
+    EndBarLine();
+    std::printf("== %s\n", text.c_str());
     std::fflush(stdout);
 }
 
+// A bar redrawn in place on a terminal; otherwise a line every ten percent, for logs.
 void ConsoleUi::SetProgressPos(uint32_t position) {
     if (position == m_lastPosition) return;
-    m_lastPosition = position;
-    std::printf("progress: %u%%\n", position);
+    const uint32_t shown = position > 100 ? 100 : position;
+    if (m_tty) {
+        constexpr uint32_t kWidth = 40;
+        const uint32_t filled = shown * kWidth / 100;
+        std::printf("\r[%s%s] %3u%%", std::string(filled, '#').c_str(),
+                    std::string(kWidth - filled, '.').c_str(), shown);
+        m_barShown = true;
+    } else if (m_lastPosition == 0xFFFFFFFFu || shown / 10 != m_lastPosition / 10 || shown == 100) {
+        std::printf("progress: %u%%\n", shown);
+    }
+    m_lastPosition = shown;
     std::fflush(stdout);
 }
 
@@ -24,12 +56,14 @@ void ConsoleUi::StepProgress() {
 }
 
 void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption) {
+    EndBarLine();
     std::printf("[%s] %s\n", caption.c_str(), text.c_str());
-    std::fflush(stdout);
     if (m_ask) {
         std::printf("press Enter to go on\n");
+        std::fflush(stdout);
         int c;
         while ((c = std::getchar()) != '\n' && c != EOF) {
         }
     }
+    std::fflush(stdout);
 }

@@ -9,8 +9,7 @@
 
 class ConsoleUi final : public IEngineUi {
   public:
-    ConsoleUi(std::string portText, bool ask, bool format)
-        : m_port(std::move(portText)), m_ask(ask), m_format(format) {}
+    ConsoleUi(std::string portText, bool ask, bool format);
 
     std::string GetSelectedPortText() override { return m_port; }
     void SetStatusText(const std::string& text) override;
@@ -25,6 +24,8 @@ class ConsoleUi final : public IEngineUi {
     int Result() const { return m_result; }
 
   private:
+    void EndBarLine();
+
     std::string m_port;
     bool m_ask;
     bool m_format;
@@ -32,4 +33,6 @@ class ConsoleUi final : public IEngineUi {
     uint32_t m_lastPosition = 0xFFFFFFFFu;
     uint32_t m_steps = 0;
     uint32_t m_upper = 0;
+    bool m_tty;
+    bool m_barShown = false;
 };

@@ -1,11 +1,13 @@
 // plcflash-cli: the flashing engine on a terminal, over a COM port (Windows) or a tty or a
 // simulated controller's line (Linux).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/config.h"
 #include "cli/console_ui.h"
 #include "flash/math_thread.h"
 #include "framework/file.h"
@@ -13,6 +15,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <unistd.h>
+
 #include "serial/comm_posix.h"
 #endif
 
@@ -27,6 +31,11 @@ const char kUsage[] =
     "      writes the files into the controller's flash file system through its packet\n"
     "      protocol, as the assistant writes the files of data after flashing; every file\n"
     "      is checked (readable, name short enough) before the first byte goes out\n"
+    "  plcflash-cli flash --port PORT --dir FOLDER [--format] [--yes]\n"
+    "      the whole reflashing run, as the assistant runs it: FOLDER holds system\\\n"
+    "      (Floader.bin, Ethernet.bin), data\\ and optionally plc.ini; the two manual steps\n"
+    "      (remove the jumper, press Reset) wait for Enter unless --yes; --format has the\n"
+    "      controller format its flash file system and prints the bad-page report\n"
     "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
     "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
     "      boot loader console\n"
@@ -44,7 +53,8 @@ const char kUsage[] =
     "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
     "  18  the port could not be opened\n"
     "  20  the port failed while reading or writing\n"
-    "  21  a file cannot be opened or read, or its name is too long (write-file)\n";
+    "  21  a file cannot be opened or read, or its name is too long (write-file, flash:\n"
+    "      nothing has been sent then)\n";
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFile = 3;
@@ -152,8 +162,19 @@ std::string PortText(const std::string& port) {
     return port;
 #else
     constexpr int kCliPort = 1;
-    MapCommPort(kCliPort, port);
+    // Absolute, as `flash` changes into its folder before the port is opened.
+    char* absolute = realpath(port.c_str(), nullptr);
+    MapCommPort(kCliPort, absolute ? absolute : port);
+    free(absolute);
     return "COM1";
+#endif
+}
+
+bool ChangeDirectory(const std::string& dir) {
+#ifdef _WIN32
+    return SetCurrentDirectoryA(dir.c_str()) != FALSE;
+#else
+    return chdir(dir.c_str()) == 0;
 #endif
 }
 
@@ -210,6 +231,48 @@ int SendImageCommand(const std::vector<std::string>& args) {
     return Finish(session);
 }
 
+int Flash(const std::vector<std::string>& args) {
+    std::string port, dir;
+    bool format = false, yes = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--format") {
+            format = true;
+        } else if (args[i] == "--yes") {
+            yes = true;
+        } else if (i + 1 < args.size() && args[i] == "--port") {
+            port = args[++i];
+        } else if (i + 1 < args.size() && args[i] == "--dir") {
+            dir = args[++i];
+        } else {
+            return Usage();
+        }
+    }
+    if (port.empty() || dir.empty()) return Usage();
+    const std::string portText = PortText(port);
+    if (!ChangeDirectory(dir)) {
+        std::fprintf(stderr, "plcflash-cli: cannot enter %s\n", dir.c_str());
+        return kExitFile;
+    }
+    PlcConfig config;
+    ReadPlcIni("plc.ini", &config);
+    ConsoleUi ui(portText, !yes, format);
+    CMathThread engine(ui);
+    engine.SetDevice(config.device);
+    if (!engine.StartThread()) return kExitResultBase + ResultIoError;
+    while (!engine.WaitThread(1000)) {
+    }
+    if (ui.Result() == ResultDone) {
+        std::printf("\nflashing done\n");
+        return 0;
+    }
+    std::fprintf(stderr, "\nplcflash-cli: failed with result code %d\n", ui.Result());
+    if (ui.Result() == ResultBadFile) {
+        std::fprintf(stderr, "plcflash-cli: %s %s; nothing was sent\n",
+                     engine.GetFaultyFile().c_str(), engine.GetFaultReason().c_str());
+    }
+    return kExitResultBase + ui.Result();
+}
+
 int WriteFiles(const std::vector<std::string>& args) {
     if (args.size() < 3 || args[0] != "--port") return Usage();
     ConsoleUi ui(PortText(args[1]), false, false);
@@ -229,6 +292,7 @@ int main(int argc, char** argv) {
     if (command == "console") return Console(args);
     if (command == "send-image") return SendImageCommand(args);
     if (command == "write-file") return WriteFiles(args);
+    if (command == "flash") return Flash(args);
     if (command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

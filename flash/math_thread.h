@@ -18,6 +18,13 @@ class CMathThread : public CMyThread {
                          IClock& clock = SystemClock());
     ~CMathThread() override;
 
+    // The whole reflashing run, reported through IEngineUi::ReportResult.
+    uint32_t Run() override;
+    // The controller designation from plc.ini, for the captions of the engine's boxes.
+    void SetDevice(const std::string& device) { m_strDevice = device; }
+    // The images and every data file, opened and read through, before anything is sent.
+    void CheckBeforeFlashing();
+
     // Console dialogue primitives.
     bool OpenEnginePort();
     void WaitForText(const std::string& text);
@@ -70,6 +77,8 @@ class CMathThread : public CMyThread {
     uint8_t m_nBlockNumber = 0;
 
   private:
+    void ShowEngineMessage(const std::string& text);
+    void OpenCurrentImage(const char* path);
     [[noreturn]] void RaiseBadFile(const std::string& path, const char* reason);
     void ReadFileBytes(uint8_t* buffer, size_t count);
     void StepPacketProgress();
@@ -84,9 +93,14 @@ class CMathThread : public CMyThread {
     void WaitForTextImpl(const std::string& text, bool counting);
 
     IEngineUi& m_Ui;
+    std::string m_strDevice;
     std::string m_strFaultyFile;
     std::string m_strFaultReason;
 };
+
+// The format report from the console text: "Hard format completed! Found 2 bad pages" becomes
+// "Форматирование завершено! Найдено 2 испорченной памяти!".
+std::string FormatReport(const std::string& received);
 
 // The engine of the current run, null when there is none; Cancel signals its stop event.
 extern CMathThread* g_pMathThread;

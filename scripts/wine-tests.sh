@@ -7,13 +7,17 @@ trap cleanup EXIT
 
 start_display
 init_prefix
-start_sim console COM5 --start kernel-menu --request-ms 200 --manual-ms 50 --idle-ms 3000
+start_sim console COM5 --start kernel-menu --request-ms 300 --manual-ms 50 --idle-ms 3000
 start_sim echo COM12 --echo
 rm -rf "$RUN_DIR/images" && mkdir -p "$RUN_DIR/images"
-start_sim image COM7 --receive --request-ms 200 --images "$RUN_DIR/images"
+start_sim image COM7 --receive --request-ms 300 --images "$RUN_DIR/images"
+rm -rf "$RUN_DIR/flash-files" && mkdir -p "$RUN_DIR/flash-files"
+start_sim flash COM9 --request-ms 300 --manual-ms 100 --files "$RUN_DIR/flash-files"
 apply_ports
 
 export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
 export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
+export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
+export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 ctest --test-dir "$BUILD_WIN" --output-on-failure "$@"

@@ -220,7 +220,10 @@ bool BootLoader::Run() {
                 if (!Prompt(stage, kPowerCyclePrompt)) return false;
                 if (FallSilentIfAsked(stage)) return false;
                 Pause(m_options.manualStepMs);  // Reset: the new kernel starts
-                if (!Say(std::string("\r\n") + kCoreStarted + "\r\n")) return false;
+                if (!m_options.omitCoreMessage &&
+                    !Say(std::string("\r\n") + kCoreStarted + "\r\n")) {
+                    return false;
+                }
                 stage = BootStage::Kernel;
                 break;
             case BootStage::Kernel: {

@@ -46,6 +46,7 @@ struct BootOptions {
     uint32_t idleTimeoutMs = 0;         // 0: wait for the program forever
     ReceiverFaults receiverFaults;      // for the image uploads
     uint32_t faultImage = 0;            // which upload of a run (1..3) has them; 0: every one
+    bool omitCoreMessage = false;       // the kernel starts without "Loading PLC core completed!"
     std::string filesFolder;            // the flash file system; empty: files are not kept
     FileServiceFaults fileFaults;
 };

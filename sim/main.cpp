@@ -29,6 +29,7 @@ const char kUsage[] =
     "  --silent-after STAGE    fall silent once that stage's prompt is out\n"
     "  --garbage N             N bytes of line noise before every prompt\n"
     "  --split-ms N            send every prompt in two writes N ms apart\n"
+    "  --no-core-message       the kernel starts without \"Loading PLC core completed!\"\n"
     "  --idle-ms N             give up a run after N ms without the program (0: never)\n"
     "  --log FILE              append what the controller sees to FILE\n"
     "  --images DIR            keep every received image as DIR/NNN-NAME.bin\n"
@@ -141,6 +142,8 @@ SimOptions Parse(int argc, char** argv) {
             faults.eotUnanswered = true;
         } else if (opt == "--fault-image") {
             o.boot.faultImage = Number(value());
+        } else if (opt == "--no-core-message") {
+            o.boot.omitCoreMessage = true;
         } else if (opt == "--files") {
             o.boot.filesFolder = value();
         } else if (opt == "--fs-bad-status") {

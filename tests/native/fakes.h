@@ -74,16 +74,21 @@ class RecordingUi final : public IEngineUi {
   public:
     std::string GetSelectedPortText() override { return port; }
     void SetStatusText(const std::string& text) override { statuses.push_back(text); }
-    void SetProgressPos(uint32_t position) override { positions.push_back(position); }
+    void SetProgressPos(uint32_t position) override {
+        positions.push_back(position);
+        if (onProgress) onProgress(position);
+    }
     void SetProgressSteps(uint32_t upper) override { stepRange = upper; }
     void StepProgress() override { ++steps; }
     bool IsFormatChecked() override { return format; }
-    void ShowMessage(const std::string& text, const std::string&) override {
+    void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back(text);
+        captions.push_back(caption);
     }
     void ShowAppMessage(const std::string& text) override { appMessages.push_back(text); }
     void ReportResult(int code) override { results.push_back(code); }
 
+    std::function<void(uint32_t)> onProgress;
     std::string port = "COM3";
     bool format = false;
     std::vector<std::string> statuses;
@@ -91,6 +96,7 @@ class RecordingUi final : public IEngineUi {
     uint32_t stepRange = 0;
     int steps = 0;
     std::vector<std::string> messages;
+    std::vector<std::string> captions;
     std::vector<std::string> appMessages;
     std::vector<int> results;
 };

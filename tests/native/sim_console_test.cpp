@@ -17,7 +17,7 @@ namespace {
 class SimRig {
   public:
     explicit SimRig(BootOptions options) {
-        options.requestIntervalMs = 100;
+        options.requestIntervalMs = 300;
         options.manualStepMs = 50;
         options.idleTimeoutMs = 1500;
         EXPECT_TRUE(m_pty.Create(""));

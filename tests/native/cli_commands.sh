@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# plcflash-cli's exit status for each way an upload ends, against plcsim's image receiver.
+# plcflash-cli's commands against plcsim: the exit status for each way an upload ends, files
+# written, and a whole flashing run of the sample installation.
 set -uo pipefail
 cli=$1
 sim=$2
@@ -67,6 +68,32 @@ if [ $status -eq 21 ] && [ -z "$(ls "$work/flash")" ]; then
     echo "ok   write-file with a missing file: 21, nothing sent"
 else
     echo "FAIL write-file with a missing file: exit $status"; failures=$((failures + 1))
+fi
+kill $sim_pid
+wait $sim_pid 2>/dev/null
+
+# flash: the sample installation, through plcsim's whole boot loader; the controller ends up
+# with both loaders, the kernel and every data file.
+sample=$3
+cp -r "$sample" "$work/install"
+mkdir -p "$work/images" "$work/flashfs"
+line=$work/line.flash
+"$sim" --link "$line" --request-ms 300 --manual-ms 100 --images "$work/images" \
+    --files "$work/flashfs" >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+"$cli" flash --port "$line" --dir "$work/install" --format --yes >"$work/flash.log" 2>&1
+status=$?
+ok=1
+[ $status -eq 0 ] || ok=0
+for f in "$work"/install/data/*; do cmp -s "$f" "$work/flashfs/$(basename "$f")" || ok=0; done
+cmp -s -n "$(stat -c %s "$work/install/system/Floader.bin")" "$work/install/system/Floader.bin" "$work/images/001-loader.bin" || ok=0
+cmp -s -n "$(stat -c %s "$work/install/system/Ethernet.bin")" "$work/install/system/Ethernet.bin" "$work/images/003-kernel.bin" || ok=0
+grep -q 'Форматирование завершено! Найдено 2 испорченной памяти!' <(iconv -f CP1251 -t UTF-8 "$work/flash.log") || ok=0
+if [ $ok = 1 ]; then
+    echo "ok   flash: images, data files and the format report"
+else
+    echo "FAIL flash: exit $status"; cat "$work/flash.log"; failures=$((failures + 1))
 fi
 kill $sim_pid
 wait $sim_pid 2>/dev/null

@@ -1,0 +1,142 @@
+// One complete reflashing run: the loader twice and the kernel once through the boot loader's
+// console, the two manual steps, optional formatting, then the data files.
+#include "flash/math_thread.h"
+
+namespace {
+
+const char kLoaderImage[] = "system\\Floader.bin";
+const char kKernelImage[] = "system\\Ethernet.bin";
+
+const char kImageRequest[] = "CCC";
+const char kLoaderMenu[] =
+    "Do you want to upload kernel ( K ) or bootloader ( B ) in Flash or load kernel in SDRAM "
+    "( S )?";
+const char kJumperNotice[] = "Be sure, what the bootloader`s BINARY less 12Kb!";
+const char kEraseKernel[] = "Do you want to erase kernel area?";
+const char kPowerCycle[] = "Please, turn off power and up it again!";
+const char kKernelMenu[] = "Do you want to upload kernel in Flash( K ) or in SDRAM ( S )?";
+const char kEraseFfs[] = "Do you want to erase FFS?";
+const char kFormatDone[] = "Hard format completed!";
+const char kBadPages[] = "bad pages";
+const char kCoreStarted[] = "Loading PLC core completed!";
+
+const char kRemoveJumper[] = "Снимите джампер и нажмите OK!";
+const char kPressReset[] = "Нажмите Reset на ПЛК и затем OK! ";
+const char kImagesSent[] =
+    "Передача файлов произошла удачно.\nПодождите пока произойдет настройка!";
+const char kFormatting[] = "Идет форматирование!";
+const char kCaption[] = "Обновления прошивки ";
+
+constexpr uint64_t kFormatOutputBytes = 6144;
+constexpr uint32_t kCoreSettleMs = 3000;
+
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text->find(from, at)) != std::string::npos; at += to.size()) {
+        text->replace(at, from.size(), to);
+    }
+}
+
+}  // namespace
+
+std::string FormatReport(const std::string& received) {
+    std::string report = received;
+    const size_t start = report.find(kFormatDone);
+    if (start != std::string::npos) report.erase(0, start);
+    const size_t end = report.find(kBadPages);
+    if (end != std::string::npos) report.erase(end + sizeof(kBadPages) - 1);
+    ReplaceAll(&report, "Hard format completed! Found", "Форматирование завершено! Найдено");
+    ReplaceAll(&report, kBadPages, "испорченной памяти!");
+    return report;
+}
+
+void CMathThread::ShowEngineMessage(const std::string& text) {
+    CSingleLock lock(m_EngineLock);
+    Ui().ShowMessage(text, kCaption + m_strDevice);
+}
+
+void CMathThread::OpenCurrentImage(const char* path) {
+    auto file = std::make_unique<CFile>();
+    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, "cannot be opened");
+    m_pCurrentFile = std::move(file);
+}
+
+void CMathThread::CheckBeforeFlashing() {
+    CheckFile(kLoaderImage);
+    CheckFile(kKernelImage);
+    CheckDataFolder();
+}
+
+uint32_t CMathThread::Run() {
+    int code = ResultDone;
+    try {
+        // The controller loses its kernel at step 11: everything the run will need later is
+        // checked before the first byte goes out.
+        CheckBeforeFlashing();
+        ClearReceived();
+        OpenEnginePort();
+        OpenCurrentImage(kKernelImage);
+        m_nProgressTotal = m_pCurrentFile->GetLength();
+        OpenCurrentImage(kLoaderImage);
+        m_nProgressTotal += 2 * m_pCurrentFile->GetLength();
+
+        WaitForText(kImageRequest);
+        ClearReceived();
+        SendImage();
+        WaitForText(kLoaderMenu);
+        SendAnswer('b');
+        WaitForText(kJumperNotice);
+        ShowEngineMessage(kRemoveJumper);
+
+        ClearReceived();
+        WaitForText(kImageRequest);
+        OpenCurrentImage(kLoaderImage);
+        SendImage();
+        WaitForText(kEraseKernel);
+        SendAnswer('y');
+        WaitForText(kPowerCycle);
+        ShowEngineMessage(kPressReset);
+        WaitForText(kKernelMenu);
+        SendAnswer('k');
+
+        ClearReceived();
+        WaitForText(kImageRequest);
+        OpenCurrentImage(kKernelImage);
+        SendImage();
+        {
+            CSingleLock lock(m_EngineLock);
+            Ui().SetStatusText(kImagesSent);
+        }
+        WaitForText(kEraseFfs);
+        bool format;
+        {
+            CSingleLock lock(m_EngineLock);
+            format = Ui().IsFormatChecked();
+        }
+        if (format) {
+            m_nProgressDone = 0;
+            Ui().SetStatusText(kFormatting);
+            m_nProgressTotal = kFormatOutputBytes;
+            SendAnswer('y');
+            WaitForTextCounting(kBadPages);
+            ShowEngineMessage(FormatReport(m_strReceived));
+        } else {
+            SendAnswer('n');
+        }
+        WaitForText(kPowerCycle);
+        ShowEngineMessage(kPressReset);
+        WaitForTextLenient(kCoreStarted);
+        Pause(kCoreSettleMs);
+        PurgePort(m_hPort);
+        ClosePort(m_hPort);
+
+        SendDataFolder();
+    } catch (int raised) {
+        code = raised;
+        m_pCurrentFile.reset();
+        if (code != ResultOpenFailed && m_hPort) ClosePort(m_hPort);
+    }
+    // The page deletes the engine while this call is still inside its report: nothing of
+    // the engine may be touched after it.
+    Ui().ReportResult(code);
+    return 0;
+}

@@ -1,0 +1,252 @@
+// Whole reflashing runs of the engine against the simulated controller over a paced
+// pseudo-terminal: what the controller ends up holding, what the user is shown, and how each
+// kind of failure ends the run.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "child_process.h"
+#include "fakes.h"
+#include "flash/math_thread.h"
+#include "serial/comm_posix.h"
+#include "sim/bootloader.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+std::string Pattern(size_t size, int salt) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 17 + salt + i / 253) & 0xFF);
+    return s;
+}
+
+std::string Padded(std::string image) {
+    image.resize((image.size() / 128 + 1) * 128, '\x1a');
+    return image;
+}
+
+struct RunSetup {
+    size_t loaderSize = 1500;
+    size_t kernelSize = 5000;
+    std::vector<std::pair<std::string, size_t>> data = {
+        {"local_addres.dat", 40}, {"calib.inc", 700}, {"program.bin", 5000}};
+    bool format = false;
+    bool realClock = false;
+    uint32_t simIdleMs = 5000;
+    BootOptions boot;
+};
+
+class FlashRun {
+  public:
+    explicit FlashRun(const RunSetup& setup) : m_setup(setup) {
+        m_loader = Pattern(setup.loaderSize, 1);
+        m_kernel = Pattern(setup.kernelSize, 2);
+        std::ofstream("system/Floader.bin", std::ios::binary) << m_loader;
+        std::ofstream("system/Ethernet.bin", std::ios::binary) << m_kernel;
+        int salt = 10;
+        for (const auto& [name, size] : setup.data) {
+            m_data[name] = Pattern(size, ++salt);
+            std::ofstream("data/" + name, std::ios::binary) << m_data[name];
+        }
+    }
+
+    // Runs the engine on its own thread, as the progress page does; the result code.
+    int Go() {
+        PtyPair pty;
+        EXPECT_TRUE(pty.Create(""));
+        PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+        BootOptions boot = m_setup.boot;
+        boot.requestIntervalMs = 300;  // over the engine's 200 ms read interval, as real ones are
+        boot.manualStepMs = 50;
+        boot.idleTimeoutMs = m_setup.simIdleMs;
+        boot.filesFolder = m_folder.Path() + "/flash";
+        BootLoader loader(line, boot);
+        loader.SetObserver([this](const BootEvent& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            events.push_back(e.what + " " + e.detail);
+            if (e.what == "image") images.emplace_back(e.data.begin(), e.data.end());
+        });
+        std::thread sim([&] { loader.Run(); });
+
+        MapCommPort(71, pty.DevicePath());
+        ui.port = "COM71";
+        ui.format = m_setup.format;
+        CMathThread engine(ui, SystemCommDriver(), m_setup.realClock ? SystemClock() : m_clock);
+        engine.SetDevice("ПЛК-317");
+        m_engine = &engine;
+        EXPECT_TRUE(engine.StartThread());
+        EXPECT_TRUE(engine.WaitThread(120000));
+        faultyFile = engine.GetFaultyFile();
+        m_engine = nullptr;
+        sim.join();
+        EXPECT_EQ(ui.results.size(), 1u);
+        if (getenv("PLCFLASH_TEST_TRACE")) {
+            for (const auto& e : events) fprintf(stderr, "sim: %s\n", e.c_str());
+            for (const auto& m : ui.messages) fprintf(stderr, "box: %s\n", m.c_str());
+            for (const auto& m : ui.statuses) fprintf(stderr, "status: %s\n", m.c_str());
+        }
+        return ui.results.empty() ? -1 : ui.results.back();
+    }
+
+    CMathThread* Engine() { return m_engine; }
+    bool Saw(const std::string& event) {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    std::string Stored(const std::string& name) {
+        return ReadWholeFile(m_folder.Path() + "/flash/" + name);
+    }
+
+    RecordingUi ui;
+    FakeClock m_clock;
+    std::vector<std::string> events;
+    std::vector<std::string> images;
+    std::string faultyFile;
+    std::string m_loader, m_kernel;
+    std::map<std::string, std::string> m_data;
+
+  private:
+    WorkFolder m_folder{"flash_run", "system data flash"};
+    RunSetup m_setup;
+    std::mutex m_mutex;
+    CMathThread* m_engine = nullptr;
+};
+
+const char kJumper[] = "Снимите джампер и нажмите OK!";
+const char kReset[] = "Нажмите Reset на ПЛК и затем OK! ";
+
+TEST(FlashingRun, GoodRunWithoutFormattingAtTheProductsOwnPauses) {
+    RunSetup setup;
+    setup.realClock = true;
+    FlashRun run(setup);
+    ASSERT_EQ(run.Go(), ResultDone);
+    ASSERT_EQ(run.images.size(), 3u);
+    EXPECT_EQ(run.images[0], Padded(run.m_loader));
+    EXPECT_EQ(run.images[1], Padded(run.m_loader));
+    EXPECT_EQ(run.images[2], Padded(run.m_kernel));
+    for (const auto& [name, content] : run.m_data) EXPECT_EQ(run.Stored(name), content) << name;
+    EXPECT_EQ(run.ui.messages, (std::vector<std::string>{kJumper, kReset, kReset}));
+    EXPECT_EQ(run.ui.captions.front(), "Обновления прошивки ПЛК-317");
+    EXPECT_TRUE(run.Saw("answer b") && run.Saw("answer y") && run.Saw("answer k"));
+    EXPECT_TRUE(run.Saw("answer n"));
+    EXPECT_GE(run.ui.positions.back(), 100u);  // the bar reached its end with the kernel
+    EXPECT_EQ(run.ui.statuses.front(),
+              "Передача файлов произошла удачно.\nПодождите пока произойдет настройка!");
+    EXPECT_EQ(run.ui.statuses.back(), "Идет запись файла: " + run.m_data.rbegin()->first);
+    EXPECT_TRUE(run.ui.appMessages.empty());
+}
+
+TEST(FlashingRun, FormattingMovesTheBarAndReportsBadPages) {
+    RunSetup setup;
+    setup.format = true;
+    setup.boot.badPages = 3;
+    FlashRun run(setup);
+    ASSERT_EQ(run.Go(), ResultDone);
+    EXPECT_TRUE(run.Saw("answer y"));
+    ASSERT_EQ(run.ui.messages.size(), 4u);
+    EXPECT_EQ(run.ui.messages[2], "Форматирование завершено! Найдено 3 испорченной памяти!");
+    // The bar starts again from 0 when formatting begins and climbs with its output.
+    const auto& p = run.ui.positions;
+    size_t drop = 1;
+    while (drop < p.size() && p[drop] >= p[drop - 1]) ++drop;
+    ASSERT_LT(drop, p.size());
+    std::set<uint32_t> formatting(p.begin() + static_cast<long>(drop), p.end());
+    EXPECT_GE(formatting.size(), 20u);
+    EXPECT_GE(p.back(), 100u);
+}
+
+TEST(FlashingRun, FailuresEndTheRunWithTheirCodes) {
+    struct Case {
+        const char* name;
+        std::function<void(RunSetup&)> arrange;
+        int result;
+        size_t boxes;  // message boxes the user saw
+    };
+    const Case cases[] = {
+        {"no CCC at all: silent controller",
+         [](RunSetup& s) {
+             s.boot.faults.silentAfter = true;
+             s.boot.faults.silentStage = BootStage::LoaderImage;
+         },
+         ResultNoAnswer, 0},
+        {"the third NAK of the kernel ends with 0",
+         [](RunSetup& s) {
+             s.boot.faultImage = 3;
+             s.boot.receiverFaults.nakBlock[2] = 3;
+         },
+         ResultNakLimit, 2},
+        {"an empty data folder is a success", [](RunSetup& s) { s.data.clear(); }, ResultDone, 3},
+    };
+    for (const auto& c : cases) {
+        RunSetup setup;
+        c.arrange(setup);
+        FlashRun run(setup);
+        EXPECT_EQ(run.Go(), c.result) << c.name;
+        EXPECT_EQ(run.ui.messages.size(), c.boxes) << c.name;
+    }
+}
+
+TEST(FlashingRun, NoCoreMessageStillReachesTheDataFilesAfterTheLenientWait) {
+    RunSetup setup;
+    setup.boot.omitCoreMessage = true;
+    setup.simIdleMs = 15000;  // the engine's 8.6 s read time-out passes first
+    FlashRun run(setup);
+    ASSERT_EQ(run.Go(), ResultDone);
+    EXPECT_EQ(run.m_clock.sleeps, (std::vector<uint32_t>{12000, 3000}));
+    for (const auto& [name, content] : run.m_data) EXPECT_EQ(run.Stored(name), content) << name;
+}
+
+TEST(FlashingRun, CancelDuringTheKernelUploadEndsWithTwoAndNoMoreBoxes) {
+    RunSetup setup;
+    FlashRun run(setup);
+    // The loaders make 2 x 1536 of 8000 bytes (38 %): past 60 % the kernel is on its way.
+    run.ui.onProgress = [&](uint32_t position) {
+        if (position >= 60 && run.Engine()) run.Engine()->RequestStop();
+    };
+    EXPECT_EQ(run.Go(), ResultStopped);
+    EXPECT_EQ(run.ui.messages, (std::vector<std::string>{kJumper, kReset}));
+    EXPECT_FALSE(run.Saw("image kernel"));
+}
+
+TEST(FlashingRun, ABadFileStopsTheRunBeforeAnyByteIsSent) {
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::string faulty;
+    };
+    const Case cases[] = {
+        {"kernel image missing", [] { unlink("system/Ethernet.bin"); }, "system\\Ethernet.bin"},
+        {"data file unreadable",
+         [] { ASSERT_EQ(symlink("/nonexistent", "data/zz_broken.bin"), 0); },
+         "data\\zz_broken.bin"},
+    };
+    for (const auto& c : cases) {
+        RunSetup setup;
+        setup.simIdleMs = 1000;
+        FlashRun run(setup);
+        c.spoil();
+        EXPECT_EQ(run.Go(), ResultBadFile) << c.name;
+        EXPECT_EQ(run.faultyFile, c.faulty) << c.name;
+        EXPECT_FALSE(run.Saw("answer b")) << c.name;
+        EXPECT_TRUE(run.images.empty()) << c.name;
+    }
+}
+
+TEST(FormatReport, CutsAndTranslatesTheControllersReport) {
+    struct Case {
+        std::string received;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"k\r\nErase block 0001 ... ok\r\nHard format completed! Found 2 bad pages\r\nPlease",
+         "Форматирование завершено! Найдено 2 испорченной памяти!"},
+        {"y\r\n....Found 0 bad pages\r\n", "y\r\n....Found 0 испорченной памяти!"},
+        {"Hard format completed! Found 12 bad pages bad pages",
+         "Форматирование завершено! Найдено 12 испорченной памяти!"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatReport(c.received), c.report) << c.received;
+}
+
+}  // namespace
