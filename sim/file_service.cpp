@@ -52,6 +52,8 @@ void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& 
                       payload.end());
         m_expectedSeq = 2;
         m_segmentStart = false;
+        m_segmentBytes = m_data.size();
+        m_complete = last;
         if (last) {
             if (m_command != kCommandWhole || m_data.size() != m_segmentLength) {
                 Error("one-packet file of the wrong length");
@@ -76,24 +78,35 @@ void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& 
     }
     if (payload.size() < kMaxPayload && !last) Error("short packet without last");
     m_data.insert(m_data.end(), payload.begin() + static_cast<long>(at), payload.end());
+    m_segmentBytes += payload.size() - at;
     ++m_expectedSeq;
     if (m_command == kCommandWhole && m_data.size() > m_segmentLength) Error("file too long");
     if (last) {
         if (m_command == kCommandWhole && m_data.size() != m_segmentLength) {
             Error("file of the wrong length");
         }
+        // A segment short of the segment size is the last; a whole one may or may not be.
+        m_complete = m_command == kCommandWhole || m_segmentBytes < kSegmentSize;
         StoreFile();  // what has come so far; the next segment rewrites it whole
     }
 }
 
 void FileService::OnControl(uint16_t seq) {
     if (seq == 0) {
-        // Ten bytes after the first control message of a handshake: status 0x000C and the
-        // free space of the flash file system.
+        // After the first control message of a handshake: status 0x000C and the free space of
+        // the flash file system, ten bytes; once the file is whole, sixteen, the last six the
+        // size it took. The program reads eight and then "up to eight": sixteen spare it the
+        // read interval's wait. (Eighteen would leave two bytes behind its purge and shift
+        // every reply it reads after.)
         std::vector<uint8_t> answer = MakeReply(0x000C, 0);
         const uint32_t free = 0x00380000;
         for (int i = 0; i < 4; ++i) answer.push_back(static_cast<uint8_t>(free >> (8 * i)));
+        if (m_complete) {
+            const uint64_t used = m_data.size();
+            for (int i = 0; i < 6; ++i) answer.push_back(static_cast<uint8_t>(used >> (8 * i)));
+        }
         m_line.Reply(answer.data(), answer.size());
+        m_segmentBytes = 0;
         m_busyLeft = m_faults.busyHandshakes;
         m_expectedSeq = 1;
         m_segmentStart = true;

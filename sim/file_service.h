@@ -61,6 +61,8 @@ class FileService {
     uint16_t m_command = 0;
     uint32_t m_segmentLength = 0;
     uint16_t m_expectedSeq = 0;
+    size_t m_segmentBytes = 0;    // file bytes of the segment under way
+    bool m_complete = false;      // the file is known to be whole
     bool m_segmentStart = false;  // the next data packet opens a new segment
     std::vector<uint8_t> m_data;
 };

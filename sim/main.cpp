@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -173,15 +174,19 @@ SimOptions Parse(int argc, char** argv) {
 
 class Recorder {
   public:
-    explicit Recorder(const SimOptions& o) : m_imageDir(o.imageDir) {
+    Recorder(const SimOptions& o, const PacedLine& line) : m_imageDir(o.imageDir), m_line(line) {
         if (!o.logPath.empty()) m_log.open(o.logPath, std::ios::app);
     }
 
     void operator()(const BootEvent& e) {
         if (m_log.is_open()) {
-            m_log << e.what << ' ' << e.detail;
+            using namespace std::chrono;
+            m_log << duration_cast<milliseconds>(steady_clock::now() - m_start).count() << ' '
+                  << e.what << ' ' << e.detail;
             if (!e.data.empty()) m_log << ' ' << e.data.size();
-            m_log << std::endl;
+            const PacedLine::Stats& s = m_line.GetStats();
+            m_log << " [line in=" << s.bytesIn << " out=" << s.bytesOut << " replies=" << s.replies
+                  << ']' << std::endl;
         }
         if (e.what == "image" && !m_imageDir.empty()) {
             char name[32];
@@ -194,6 +199,8 @@ class Recorder {
 
   private:
     std::string m_imageDir;
+    const PacedLine& m_line;
+    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::ofstream m_log;
     unsigned m_images = 0;
 };
@@ -241,7 +248,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), options.timing);
-    Recorder record(options);
+    Recorder record(options, line);
     if (options.mode == Mode::Echo) Echo(line);
     if (options.mode == Mode::Receive) return ReceiveImages(line, options, record);
     for (;;) {

@@ -26,6 +26,7 @@ bool PacedLine::Send(const void* data, size_t count) {
         uint32_t put = 0;
         if (!m_port->Write(bytes + sent, static_cast<uint32_t>(n), &put) || put != n) return false;
         m_outgoingEnd = start + ByteTimes(n);
+        m_stats.bytesOut += n;
         sent += n;
     }
     return true;
@@ -36,6 +37,7 @@ bool PacedLine::Reply(const void* data, size_t count) {
     const auto due = std::max(std::chrono::steady_clock::now(), m_incomingEnd) +
                      std::chrono::microseconds(m_timing.turnaroundUs);
     SleepUntil(due);
+    ++m_stats.replies;
     return Send(data, count);
 }
 
@@ -73,6 +75,7 @@ size_t PacedLine::ReceiveAll(void* buffer, size_t count, uint32_t timeoutMs) {
 
 void PacedLine::NoteIncoming(size_t count) {
     if (count == 0) return;
+    m_stats.bytesIn += count;
     m_incomingEnd = std::max(std::chrono::steady_clock::now(), m_incomingEnd) + ByteTimes(count);
 }
 

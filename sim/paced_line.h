@@ -35,6 +35,15 @@ class PacedLine {
 
     const LineTiming& Timing() const { return m_timing; }
 
+    // What went over the line so far, for benchmarks: the line time is
+    // (bytesIn + bytesOut) byte times plus a turnaround per reply.
+    struct Stats {
+        uint64_t bytesIn = 0;
+        uint64_t bytesOut = 0;
+        uint64_t replies = 0;
+    };
+    const Stats& GetStats() const { return m_stats; }
+
   private:
     using TimePoint = std::chrono::steady_clock::time_point;
     std::chrono::microseconds ByteTimes(size_t count) const;
@@ -52,4 +61,5 @@ class PacedLine {
     TimePoint m_incomingEnd{};               // when the last byte received so far is in
     TimePoint m_outgoingEnd{};               // when the last byte sent so far is out
     std::chrono::nanoseconds m_lateness{0};  // running average of how late sleeps wake
+    Stats m_stats;
 };
