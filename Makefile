@@ -1,7 +1,7 @@
 # The two commands a fresh Debian 12 machine needs: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows windows32 test test-native test-windows demo format clean
+.PHONY: all deps native windows windows32 fuzz test test-native test-windows test-fuzz demo format clean
 
 all: native windows windows32
 
@@ -28,7 +28,16 @@ test-native: native
 test-windows: native windows
 	bash scripts/wine-tests.sh
 
-test: test-native test-windows windows32
+# The fuzz targets, each for a few seconds; FUZZ_SECONDS=600 make test-fuzz for a real run.
+FUZZ_SECONDS ?= 10
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j$(JOBS)
+
+test-fuzz: fuzz
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+test: test-native test-windows windows32 test-fuzz
 
 demo: native windows
 	bash scripts/demo.sh

@@ -11,6 +11,8 @@
 #include "cli/console_ui.h"
 #include "flash/math_thread.h"
 #include "framework/file.h"
+#include "identity/identity_file.h"
+#include "identity/read_thread.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -36,6 +38,11 @@ const char kUsage[] =
     "      (Floader.bin, Ethernet.bin), data\\ and optionally plc.ini; the two manual steps\n"
     "      (remove the jumper, press Reset) wait for Enter unless --yes; --format has the\n"
     "      controller format its flash file system and prints the bad-page report\n"
+    "  plcflash-cli read-file --port PORT NAME [--out DIR]\n"
+    "      copies the controller's file NAME out of its flash file system into DIR\n"
+    "      (the current folder by default), as the assistant fetches local_addres.dat\n"
+    "  plcflash-cli identity --port PORT\n"
+    "      fetches local_addres.dat and prints the controller's MAC address and IP\n"
     "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
     "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
     "      boot loader console\n"
@@ -53,6 +60,8 @@ const char kUsage[] =
     "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
     "  18  the port could not be opened\n"
     "  20  the port failed while reading or writing\n"
+    "  17  the controller answered a read with a two-byte payload (read-file, identity; the\n"
+    "      same number as a refused line state)\n"
     "  21  a file cannot be opened or read, or its name is too long (write-file, flash:\n"
     "      nothing has been sent then)\n";
 
@@ -273,6 +282,63 @@ int Flash(const std::vector<std::string>& args) {
     return kExitResultBase + ui.Result();
 }
 
+class ReadReport final : public IReaderUi {
+  public:
+    explicit ReadReport(std::string port) : m_port(std::move(port)) {}
+    std::string GetSelectedPortText() override { return m_port; }
+    void ReportIdentity(bool, bool) override {}
+
+  private:
+    std::string m_port;
+};
+
+// The reader without its thread: one fetch on the calling thread.
+int Fetch(const std::string& port, const std::string& name, const std::string& dir) {
+    ReadReport report(PortText(port));
+    CReadThread reader(report);
+    reader.GetPortNumber();
+    reader.SetTargetFolder(dir.empty() ? std::string() : dir + "/");
+    const int result = reader.FetchFile(name);
+    if (result == ResultDone) return 0;
+    std::fprintf(stderr, "plcflash-cli: reading %s failed with result code %d\n", name.c_str(),
+                 result);
+    return kExitResultBase + result;
+}
+
+int ReadFile(const std::vector<std::string>& args) {
+    if (args.size() != 3 && !(args.size() == 5 && args[3] == "--out")) return Usage();
+    if (args[0] != "--port") return Usage();
+    return Fetch(args[1], args[2], args.size() == 5 ? args[4] : "");
+}
+
+int Identity(const std::vector<std::string>& args) {
+    if (args.size() != 2 || args[0] != "--port") return Usage();
+#ifdef _WIN32
+    const std::string dir = ".";
+#else
+    char folder[] = "/tmp/plcflash-identity-XXXXXX";
+    if (!mkdtemp(folder)) return kExitFile;
+    const std::string dir = folder;
+#endif
+    const int status = Fetch(args[1], "local_addres.dat", dir);
+    if (status != 0) return status;
+    IdentityReading reading;
+    const std::string path = dir + "/local_addres.dat";
+    const bool read = LoadIdentityFile(path, true, &reading);
+    CFile::Remove(path);
+#ifndef _WIN32
+    rmdir(folder);
+#endif
+    if (!read) {
+        std::fprintf(stderr, "plcflash-cli: local_addres.dat holds no MAC address\n");
+        return kExitFile;
+    }
+    std::printf("MAC %s:%s:%s:%s:%s:%s\nIP  %s\n", reading.mac[0].c_str(), reading.mac[1].c_str(),
+                reading.mac[2].c_str(), reading.mac[3].c_str(), reading.mac[4].c_str(),
+                reading.mac[5].c_str(), DottedIp(reading.ip).c_str());
+    return 0;
+}
+
 int WriteFiles(const std::vector<std::string>& args) {
     if (args.size() < 3 || args[0] != "--port") return Usage();
     ConsoleUi ui(PortText(args[1]), false, false);
@@ -293,6 +359,8 @@ int main(int argc, char** argv) {
     if (command == "send-image") return SendImageCommand(args);
     if (command == "write-file") return WriteFiles(args);
     if (command == "flash") return Flash(args);
+    if (command == "read-file") return ReadFile(args);
+    if (command == "identity") return Identity(args);
     if (command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

@@ -30,6 +30,10 @@ class CFile {
 
     static bool Exists(const std::string& path);
     static bool Remove(const std::string& path);
+    // Creates one folder; true when it is there afterwards.
+    static bool MakeFolder(const std::string& path);
+    // Moves `from` over `to`, replacing it.
+    static bool Replace(const std::string& from, const std::string& to);
 
   private:
     void* m_hFile = nullptr;

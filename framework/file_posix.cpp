@@ -92,3 +92,11 @@ bool CFile::Exists(const std::string& path) {
 bool CFile::Remove(const std::string& path) {
     return ::unlink(NativePath(path).c_str()) == 0;
 }
+
+bool CFile::MakeFolder(const std::string& path) {
+    return ::mkdir(NativePath(path).c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool CFile::Replace(const std::string& from, const std::string& to) {
+    return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}

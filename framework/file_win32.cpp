@@ -55,3 +55,11 @@ bool CFile::Exists(const std::string& path) {
 bool CFile::Remove(const std::string& path) {
     return DeleteFileA(path.c_str()) != FALSE;
 }
+
+bool CFile::MakeFolder(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CFile::Replace(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}

@@ -20,6 +20,7 @@ bool CFileFind::FindFile(const std::string& pattern) {
     DIR* dir = opendir(m_strFolder.c_str());
     if (!dir) return false;
     m_hFind = dir;
+    m_bPending = false;  // readdir gives the first entry on the first FindNextFile
     return true;
 }
 

@@ -4,6 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
     make cmake g++ clang-format             # native build
+    clang libclang-rt-14-dev                # fuzz targets (libFuzzer)
     googletest libgtest-dev                 # tests, native and cross-built
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64   # Windows build
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686                          # 32-bit build

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -62,8 +64,13 @@ class PosixCommPort final : public CommPort {
 
     bool Purge(unsigned flags) override {
         if (!(flags & kPurgeAll)) return true;
+        // A pseudo-terminal has no transmit queue: flushing its output discards the peer's
+        // unread input, bytes a real line would already have carried (the last acknowledgement
+        // of one file transfer when the next one opens the port and purges at once). Only
+        // the input is dropped there.
+        const int queues = IsPseudoTerminal() ? TCIFLUSH : TCIOFLUSH;
         // A master end of a pseudo-terminal has no queues of its own to flush.
-        return tcflush(m_fd, TCIOFLUSH) == 0 || errno == ENOTTY || errno == EINVAL;
+        return tcflush(m_fd, queues) == 0 || errno == ENOTTY || errno == EINVAL;
     }
 
     bool Read(void* buffer, uint32_t count, uint32_t* got) override {
@@ -79,6 +86,13 @@ class PosixCommPort final : public CommPort {
     }
 
   private:
+    bool IsPseudoTerminal() const {
+        struct stat st {};
+        if (fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+        const unsigned m = major(st.st_rdev);
+        return m >= 136 && m <= 143;  // UNIX98 pseudo-terminal slaves
+    }
+
     static speed_t SpeedCode(uint32_t baud) {
         switch (baud) {
             case 9600:

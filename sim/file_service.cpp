@@ -1,10 +1,20 @@
 #include "sim/file_service.h"
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "flash/packet.h"
 
 using namespace packet;
+
+namespace {
+// AA AA 01 00 01 00 89 01 32: the program asks for the next segment.
+std::vector<uint8_t> BuildContinuationBytes() {
+    const uint8_t two = '2';
+    return Build(1, true, &two, 1);
+}
+}  // namespace
 
 FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
                          uint32_t idleTimeoutMs)
@@ -34,7 +44,106 @@ void FileService::StoreFile() {
     if (m_observer) m_observer({"file", m_name, m_data.size()});
 }
 
+bool FileService::AwaitBytes(const std::vector<uint8_t>& expected) {
+    std::vector<uint8_t> got(expected.size());
+    if (m_line.ReceiveAll(got.data(), got.size(), 3000) != got.size()) return false;
+    if (got != expected) Error("unexpected message from the program");
+    return got == expected;
+}
+
+bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
+                                         const std::vector<uint8_t>& payload) {
+    const uint32_t index = ++m_sent;
+    if (index == m_faults.refusalBeforePacket) {
+        // The program answers this with its last acknowledgement again.
+        const std::vector<uint8_t> refusal = MakeReply(kStatusBad, 0);
+        m_line.Reply(refusal.data(), refusal.size());
+        uint8_t ack[kReplySize];
+        if (m_line.ReceiveAll(ack, kReplySize, 3000) != kReplySize) return false;
+    }
+    bool corrupt = index == m_faults.badSumPacket;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::vector<uint8_t> p = Build(seq, last, payload.data(), payload.size());
+        if (corrupt) p[6] ^= 0x5A;
+        corrupt = false;
+        m_line.Reply(p.data(), p.size());
+        uint8_t ack[kReplySize];
+        if (m_line.ReceiveAll(ack, kReplySize, 3000) != kReplySize) return false;
+        const Reply r = ParseReply(ack);
+        if (r.seq != seq) Error("acknowledgement of sequence " + std::to_string(r.seq));
+        if (r.status == kStatusOk) return r.sync == kReplySync;
+        if (r.status != 20) Error("acknowledgement status " + std::to_string(r.status));
+    }
+    return false;
+}
+
+void FileService::SendFile(const std::string& name) {
+    std::ifstream in(m_folder + "/" + name, std::ios::binary);
+    const bool refuse = m_faults.refuseRequests < 0 || m_refusals < m_faults.refuseRequests;
+    if (!in || refuse) {
+        ++m_refusals;
+        Answer(kStatusBad, 1);
+        return;
+    }
+    const std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+    Answer(kStatusOk, 1);
+    if (m_faults.silentRead) return;
+    const std::vector<uint8_t> ack0 = MakeReply(kStatusOk, 0);
+    const size_t segments = std::max<size_t>(1, (content.size() + kSegmentSize - 1) / kSegmentSize);
+    for (size_t s = 0; s < segments; ++s) {
+        if (!AwaitBytes(ack0)) return;
+        const size_t begin = s * kSegmentSize;
+        const size_t end = std::min(content.size(), begin + kSegmentSize);
+        const bool more = s + 1 < segments;
+        // The segment's bytes: a six-byte sub-header (third byte: another segment follows),
+        // the file's bytes, and one closing byte that is not the file's.
+        std::vector<uint8_t> bytes = {0x01, 0x00, static_cast<uint8_t>(more ? 1 : 0), 0, 0, 0};
+        bytes.insert(bytes.end(), content.begin() + static_cast<long>(begin),
+                     content.begin() + static_cast<long>(end));
+        bytes.push_back(0x00);
+        if (m_faults.twoBytePayload && s == 0) bytes.assign(2, 0xEE);
+        std::vector<size_t> sizes;
+        for (size_t left = bytes.size(); left > 0; left -= sizes.back()) {
+            sizes.push_back(std::min(left, kMaxPayload));
+        }
+        // A payload of two bytes means an error to the program: never end on one by chance.
+        if (sizes.size() > 1 && sizes.back() == 2) {
+            --sizes[sizes.size() - 2];
+            ++sizes.back();
+        }
+        size_t at = 0;
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            const std::vector<uint8_t> payload(bytes.begin() + static_cast<long>(at),
+                                               bytes.begin() + static_cast<long>(at + sizes[i]));
+            at += sizes[i];
+            if (!SendPacketAcknowledged(static_cast<uint16_t>(i + 1), i + 1 == sizes.size(),
+                                        payload)) {
+                return;
+            }
+        }
+        if (more) {
+            const std::vector<uint8_t> ready = MakeReply(kStatusOk, 0);
+            m_line.Reply(ready.data(), ready.size());
+            if (!AwaitBytes(BuildContinuationBytes())) return;
+            Answer(kStatusOk, 1);
+        }
+    }
+    if (m_observer) m_observer({"sent", name, content.size()});
+}
+
 void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload) {
+    if (seq == 1 && payload.size() >= 4 && Word(&payload[0]) == kCommandRead) {
+        std::string name(payload.begin() + 4, payload.end());
+        name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+        if (name.find('/') != std::string::npos || name == "." || name == "..") {
+            Error("read request for " + name);
+            Answer(kStatusBad, 1);
+            return;
+        }
+        SendFile(name);
+        return;
+    }
     const bool command =
         seq == 1 && payload.size() >= kCommandFields &&
         (Word(&payload[0]) == kCommandWhole || Word(&payload[0]) == kCommandSegments);
@@ -168,8 +277,10 @@ void FileService::Serve() {
             Answer(kStatusBad, seq);
             continue;
         }
-        OnPacket(seq, header[7] == 1,
-                 std::vector<uint8_t>(whole.begin() + kHeaderSize, whole.end()));
+        const std::vector<uint8_t> payload(whole.begin() + kHeaderSize, whole.end());
+        const bool readRequest = payload.size() >= 2 && Word(&payload[0]) == kCommandRead;
+        OnPacket(seq, header[7] == 1, payload);
+        if (readRequest) continue;  // answered by SendFile
         if (index == m_faults.silentAfterPacket) {
             m_silent = true;
         } else if (index == m_faults.wrongSeqPacket) {

@@ -17,10 +17,17 @@ struct FileServiceFaults {
     uint32_t silentAfterPacket = 0;  // take packet k, then answer nothing more
     int busyHandshakes = 0;          // answer the first N control messages "1" of each
                                      // handshake with status 0x0014
+    // Reading files out of the controller (packets counted from 1 in sending order):
+    int refuseRequests = 0;            // refuse this many read requests (-1: every one)
+    uint32_t badSumPacket = 0;         // send packet K once with a wrong sum
+    uint32_t refusalBeforePacket = 0;  // a six-byte status-20 message where K's header is due
+    bool twoBytePayload = false;       // answer the first packet of a read with two bytes
+    bool silentRead = false;           // accept the request, then send nothing
 };
 
 struct FileServiceEvent {
-    std::string what;    // "file" (a file stored), "error" (the program broke the protocol)
+    std::string what;    // "file" (a file stored), "sent" (a file read out), "error" (the
+                         // program broke the protocol)
     std::string detail;  // the file name, or what was wrong
     size_t size = 0;
 };
@@ -43,6 +50,11 @@ class FileService {
     bool Answer(uint16_t status, uint16_t seq);
     void OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
     void OnControl(uint16_t seq);
+    // Sends a file to the program: status-10 reply, then segments of packets, each waiting for
+    // its acknowledgement.
+    void SendFile(const std::string& name);
+    bool SendPacketAcknowledged(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
+    bool AwaitBytes(const std::vector<uint8_t>& expected);
     void StoreFile();
     void Error(const std::string& what);
 
@@ -53,6 +65,8 @@ class FileService {
     std::function<void(const FileServiceEvent&)> m_observer;
 
     uint32_t m_packets = 0;  // packets taken, for the faults
+    uint32_t m_sent = 0;     // packets sent by the read service, for its faults
+    int m_refusals = 0;
     bool m_silent = false;
     int m_busyLeft = 0;
     // The file being written.

@@ -49,6 +49,11 @@ const char kUsage[] =
     "  --fs-short-reply K      answer packet K with four bytes\n"
     "  --fs-silent-after K     take packet K, then answer nothing more\n"
     "  --fs-busy N             answer the first N \"1\" control messages of a handshake 0x0014\n"
+    "  --rd-refuse N           refuse the first N read requests (all: every one)\n"
+    "  --rd-bad-sum K          send packet K of a read with a wrong sum, once\n"
+    "  --rd-refusal-before K   a six-byte status-20 message where packet K's header is due\n"
+    "  --rd-two-byte           answer a read with a two-byte payload\n"
+    "  --rd-silent             accept a read request, then send nothing\n"
     "modes:\n"
     "  (default)               the boot loader's flashing dialogue\n"
     "  --receive               image receiver only, one image after another\n"
@@ -157,6 +162,17 @@ SimOptions Parse(int argc, char** argv) {
             o.boot.fileFaults.silentAfterPacket = Number(value());
         } else if (opt == "--fs-busy") {
             o.boot.fileFaults.busyHandshakes = static_cast<int>(Number(value()));
+        } else if (opt == "--rd-refuse") {
+            const std::string v = value();
+            o.boot.fileFaults.refuseRequests = v == "all" ? -1 : static_cast<int>(Number(v));
+        } else if (opt == "--rd-bad-sum") {
+            o.boot.fileFaults.badSumPacket = Number(value());
+        } else if (opt == "--rd-refusal-before") {
+            o.boot.fileFaults.refusalBeforePacket = Number(value());
+        } else if (opt == "--rd-two-byte") {
+            o.boot.fileFaults.twoBytePayload = true;
+        } else if (opt == "--rd-silent") {
+            o.boot.fileFaults.silentRead = true;
         } else if (opt == "--receive") {
             o.mode = Mode::Receive;
         } else if (opt == "--echo") {
@@ -247,7 +263,7 @@ int main(int argc, char** argv) {
     std::printf("plcsim: ready on %s (%s)\n", g_link.c_str(), pty.DevicePath().c_str());
     std::fflush(stdout);
 
-    PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), options.timing);
+    PacedLine line(pty.MasterFd(), options.timing);
     Recorder record(options, line);
     if (options.mode == Mode::Echo) Echo(line);
     if (options.mode == Mode::Receive) return ReceiveImages(line, options, record);

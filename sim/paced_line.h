@@ -1,13 +1,21 @@
 // The controller's end of the serial line: what it sends goes out at the line rate (a
-// pseudo-terminal has none of its own), and each reply starts after a set turnaround.
+// pseudo-terminal has none of its own), each reply starts a set turnaround after the request
+// has finished arriving, and what the program sends is taken off the pseudo-terminal at once by
+// a reader thread, as a UART would take it off the wire.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "serial/comm.h"
+
+using TimePointArg = std::chrono::steady_clock::time_point;
 
 struct LineTiming {
     uint32_t baud = 115200;        // 8N1: ten bit times a byte
@@ -16,10 +24,15 @@ struct LineTiming {
 
 class PacedLine {
   public:
-    PacedLine(std::unique_ptr<CommPort> port, LineTiming timing);
+    // `fd` is the master end of a pseudo-terminal; it stays open and owned by the caller.
+    PacedLine(int fd, LineTiming timing);
+    ~PacedLine();
+    PacedLine(const PacedLine&) = delete;
+    PacedLine& operator=(const PacedLine&) = delete;
 
-    // Sends at the line rate; returns when the last byte has gone out.
-    bool Send(const void* data, size_t count);
+    // Sends at the line rate, starting no earlier than `earliest`; returns when the last byte
+    // has gone out.
+    bool Send(const void* data, size_t count, TimePointArg earliest = {});
     bool Send(const std::string& text) { return Send(text.data(), text.size()); }
     // Waits the turnaround, then sends.
     bool Reply(const void* data, size_t count);
@@ -45,21 +58,30 @@ class PacedLine {
     const Stats& GetStats() const { return m_stats; }
 
   private:
-    using TimePoint = std::chrono::steady_clock::time_point;
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
     std::chrono::microseconds ByteTimes(size_t count) const;
-    // What arrives on a pseudo-terminal arrives at once; a real line delivers it a byte time
-    // apart. Notes when the last of `count` bytes just read would have come in, so that a
-    // reply starts no earlier than a real controller's could.
-    void NoteIncoming(size_t count);
     // Sleeps until about `due`. A virtual machine's timers wake a sleeper 100-200 us late,
     // which on a 12.6 ms block cycle costs a few percent of the line; aiming early by the
     // lateness seen so far keeps the average wake-up on time without spinning.
-    void SleepUntil(std::chrono::steady_clock::time_point due);
+    void SleepUntil(TimePoint due);
+    void ReaderLoop();
+    // Takes up to `count` queued bytes; the caller holds m_mutex.
+    size_t Take(uint8_t* out, size_t count);
 
-    std::unique_ptr<CommPort> m_port;
+    int m_fd;
+    std::unique_ptr<CommPort> m_writer;
     LineTiming m_timing;
-    TimePoint m_incomingEnd{};               // when the last byte received so far is in
     TimePoint m_outgoingEnd{};               // when the last byte sent so far is out
     std::chrono::nanoseconds m_lateness{0};  // running average of how late sleeps wake
     Stats m_stats;
+
+    // Filled by the reader thread: each byte with the time it is in at the line rate.
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::deque<std::pair<uint8_t, TimePoint>> m_incoming;
+    TimePoint m_incomingEnd{};  // when the last byte taken so far is in
+    TimePoint m_wireFree{};     // when the line is free for the next incoming byte
+    bool m_stop = false;
+    std::thread m_reader;
 };

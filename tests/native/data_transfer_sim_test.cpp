@@ -28,7 +28,7 @@ class SimFiles : public ::testing::Test {
     int SendFolder(FileServiceFaults faults) {
         PtyPair pty;
         EXPECT_TRUE(pty.Create(""));
-        PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+        PacedLine line(pty.MasterFd(), LineTiming{});
         FileService service(line, m_dir + "/flash", faults, 1500);
         service.SetObserver([this](const FileServiceEvent& e) {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -57,7 +57,7 @@ class FlashRun {
     int Go() {
         PtyPair pty;
         EXPECT_TRUE(pty.Create(""));
-        PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+        PacedLine line(pty.MasterFd(), LineTiming{});
         BootOptions boot = m_setup.boot;
         boot.requestIntervalMs = 300;  // over the engine's 200 ms read interval, as real ones are
         boot.manualStepMs = 50;

@@ -23,8 +23,7 @@ class SimRig {
         EXPECT_TRUE(m_pty.Create(""));
         MapCommPort(51, m_pty.DevicePath());
         m_ui.port = "COM51";
-        m_line =
-            std::make_unique<PacedLine>(WrapTtyDescriptor(m_pty.MasterFd(), false), LineTiming{});
+        m_line = std::make_unique<PacedLine>(m_pty.MasterFd(), LineTiming{});
         m_loader = std::make_unique<BootLoader>(*m_line, options);
         m_loader->SetObserver([this](const BootEvent& e) {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -95,7 +95,7 @@ TEST(XmodemOverPty, SenderAgainstTheSimulatedReceiver) {
     for (const auto& c : cases) {
         PtyPair pty;
         ASSERT_TRUE(pty.Create(""));
-        PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+        PacedLine line(pty.MasterFd(), LineTiming{});
         XmodemReceiver receiver(line, c.faults, 50, 1500);
         std::vector<uint8_t> image;
         ReceiveStatus status = ReceiveStatus::LineLost;
@@ -117,7 +117,7 @@ TEST(XmodemPeers, OurSenderToLrzszRx) {
     const std::string path = WriteTemp(folder, file);
     PtyPair pty;
     ASSERT_TRUE(pty.Create(""));
-    PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+    PacedLine line(pty.MasterFd(), LineTiming{});
     int toRx[2], fromRx[2];
     ASSERT_EQ(pipe(toRx), 0);
     ASSERT_EQ(pipe(fromRx), 0);
@@ -153,7 +153,7 @@ TEST(XmodemPeers, LrzszSxToTheSimulatedReceiver) {
     const std::string path = WriteTemp(folder, file);
     PtyPair pty;
     ASSERT_TRUE(pty.Create(""));
-    PacedLine line(WrapTtyDescriptor(pty.MasterFd(), false), LineTiming{});
+    PacedLine line(pty.MasterFd(), LineTiming{});
     XmodemReceiver receiver(line, {}, 100, 5000);
     std::vector<uint8_t> image;
     ReceiveStatus status = ReceiveStatus::LineLost;

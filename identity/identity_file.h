@@ -1,0 +1,40 @@
+// The identity file data\local_addres.dat: two text lines, "EMAC=" and the six MAC bytes joined
+// by ":", "IP=" and the four IP octets in two-digit upper-case hexadecimal joined by ":".
+// Page-free, so the MAC/IP page, the console tool and the tests share it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+using MacFields = std::array<std::string, 6>;
+
+extern const char kIdentityFile[];  // "data\local_addres.dat"
+
+// What a reading gives: the MAC pieces (when asked for and line 1 was accepted) and the IP,
+// first octet most significant (C0 A8 01 0A is 192.168.1.10).
+struct IdentityReading {
+    MacFields mac;
+    uint32_t ip = 0;
+};
+
+// Reads the identity from the file's bytes as the program reads the file: false when, asked
+// for the MAC, line 1 is not 22 characters once spaces are removed; `out` is then untouched.
+bool ParseIdentity(const std::string& content, bool withMac, IdentityReading* out);
+
+// Reads `path`; false when it cannot be opened or ParseIdentity refuses it.
+bool LoadIdentityFile(const std::string& path, bool withMac, IdentityReading* out);
+
+// "192.168.1.10" -> "C0:A8:01:0A".
+std::string FormatIpForFile(const std::string& dottedIp);
+
+// The two lines, each ended by CR LF; a MAC field of one character gets a "0" in front.
+std::string ComposeIdentity(const MacFields& mac, const std::string& dottedIp);
+
+// Writes the two lines at the start of `path` without shortening the file: a controller may keep
+// more after them. A missing file (and a missing folder) is created: the user's MAC and IP must
+// not be lost. False when the file cannot be written (read-only, locked, no folder).
+bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp);
+
+// "192.168.1.10" for 0xC0A8010A.
+std::string DottedIp(uint32_t ip);

@@ -1,0 +1,173 @@
+// The identity reader against the simulated controller's read service over a paced
+// pseudo-terminal, and its requests byte for byte.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "child_process.h"
+#include "fakes.h"
+#include "identity/read_thread.h"
+#include "serial/comm_posix.h"
+#include "sim/file_service.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+TEST(ReadRequest, WorkedExamplesByteForByte) {
+    const std::vector<uint8_t> identity = BuildReadRequest("local_addres.dat");
+    std::vector<uint8_t> expected = {0xAA, 0xAA, 0x16, 0x00, 0x01, 0x00,
+                                     0xC0, 0x01, 0x31, 0x00, 0x12, 0x00};
+    for (char c : std::string("local_addres.dat")) expected.push_back(static_cast<uint8_t>(c));
+    expected.push_back(0x00);
+    expected.push_back(0xCD);
+    EXPECT_EQ(identity, expected);
+
+    const std::vector<uint8_t> calibration = BuildReadRequest("calib.inc");
+    expected = {0xAA, 0xAA, 0x0E, 0x00, 0x01, 0x00, 0x02, 0x01, 0x31, 0x00, 0x0A, 0x00};
+    for (char c : std::string("calib.inc")) expected.push_back(static_cast<uint8_t>(c));
+    expected.push_back(0x00);
+    EXPECT_EQ(calibration, expected);
+
+    EXPECT_EQ(BuildContinuation(),
+              (std::vector<uint8_t>{0xAA, 0xAA, 0x01, 0x00, 0x01, 0x00, 0x89, 0x01, 0x32}));
+}
+
+struct ReaderUi final : IReaderUi {
+    std::string GetSelectedPortText() override { return "COM81"; }
+    void ReportIdentity(bool identity, bool calibration) override {
+        reports.emplace_back(identity, calibration);
+    }
+    std::vector<std::pair<bool, bool>> reports;
+};
+
+// The controller holds `files`; the reader fetches into data\.
+class ReadRig {
+  public:
+    explicit ReadRig(FileServiceFaults faults) : m_faults(faults) {}
+
+    void Hold(const std::string& name, const std::string& content) {
+        std::ofstream(m_folder.Path() + "/flash/" + name, std::ios::binary) << content;
+    }
+
+    // Runs `body` with a reader against the controller.
+    void With(const std::function<void(CReadThread&)>& body) {
+        PtyPair pty;
+        ASSERT_TRUE(pty.Create(""));
+        PacedLine line(pty.MasterFd(), LineTiming{});
+        FileService service(line, m_folder.Path() + "/flash", m_faults, 1200);
+        service.SetObserver([this](const FileServiceEvent& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (e.what == "error") errors.push_back(e.detail);
+        });
+        std::thread sim([&] { service.Serve(); });
+        MapCommPort(81, pty.DevicePath());
+        CReadThread reader(ui, SystemCommDriver(), clock);
+        reader.GetPortNumber();
+        body(reader);
+        sim.join();
+    }
+
+    std::string Local(const std::string& name) { return ReadWholeFile("data/" + name); }
+    bool HasLocal(const std::string& name) { return CFile::Exists("data/" + name); }
+
+    ReaderUi ui;
+    FakeClock clock;
+    std::vector<std::string> errors;
+
+  private:
+    WorkFolder m_folder{"read_rig", "data flash"};
+    FileServiceFaults m_faults;
+    std::mutex m_mutex;
+};
+
+std::string Pattern(size_t size, int salt) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 29 + salt) & 0xFF);
+    return s;
+}
+
+struct FetchCase {
+    const char* name;
+    FileServiceFaults faults;
+    size_t size;
+    int result;
+};
+
+TEST(IdentityReader, FetchCopiesTheFileAndSurvivesTheControllersFaults) {
+    FileServiceFaults refuseFirst, refuseTwice, badSum, refusal, twoBytes, none;
+    refuseFirst.refuseRequests = 1;
+    refuseTwice.refuseRequests = 2;
+    badSum.badSumPacket = 2;
+    refusal.refusalBeforePacket = 2;
+    twoBytes.twoBytePayload = true;
+    const FetchCase cases[] = {
+        {"a one-packet file", none, 40, ResultDone},
+        {"an empty file", none, 0, ResultDone},
+        {"three segments appended", none, 10000, ResultDone},
+        {"exactly one segment", none, 4500, ResultDone},
+        {"first request refused: asked again", refuseFirst, 40, ResultDone},
+        {"two refusals: the third sending ends with 10", refuseTwice, 40, ResultIoError},
+        {"a bad sum is refused and the good copy taken", badSum, 700, ResultDone},
+        {"a refusal where a header is due", refusal, 700, ResultDone},
+        {"a two-byte payload ends with 7", twoBytes, 700, CReadThread::kTwoBytePayload},
+    };
+    for (const auto& c : cases) {
+        ReadRig rig(c.faults);
+        const std::string content = Pattern(c.size, static_cast<int>(c.size));
+        rig.Hold("local_addres.dat", content);
+        int result = -1;
+        rig.With([&](CReadThread& reader) { result = reader.FetchFile("local_addres.dat"); });
+        EXPECT_EQ(result, c.result) << c.name;
+        if (c.result == ResultDone) {
+            EXPECT_EQ(rig.Local("local_addres.dat"), content) << c.name;
+        } else {
+            EXPECT_FALSE(rig.HasLocal("local_addres.dat")) << c.name;
+        }
+        EXPECT_FALSE(rig.HasLocal("~local_addres.dat.part")) << c.name;
+        EXPECT_TRUE(rig.errors.empty()) << c.name << ": " << rig.errors.front();
+    }
+}
+
+TEST(IdentityReader, AFailedFetchLeavesTheFileThatWasThere) {
+    FileServiceFaults twoBytes;
+    twoBytes.twoBytePayload = true;
+    ReadRig rig(twoBytes);
+    rig.Hold("local_addres.dat", "EMAC=11:22:33:44:55:66\r\nIP=0A:00:00:01\r\n");
+    std::ofstream("data/local_addres.dat", std::ios::binary) << "the user's own";
+    rig.With([&](CReadThread& reader) { reader.FetchFile("local_addres.dat"); });
+    EXPECT_EQ(rig.Local("local_addres.dat"), "the user's own");
+}
+
+TEST(IdentityReader, RunFetchesCalibrationOnlyForTheTwoModels) {
+    struct Case {
+        const char* device;
+        bool holdIdentity;
+        std::pair<bool, bool> report;
+        std::vector<uint32_t> pauses;
+    };
+    const Case cases[] = {
+        {"PLC-317", true, {true, true}, {}},
+        {"ПЛК318-2", true, {true, true}, {}},
+        {"PLC-100", true, {true, false}, {}},
+        {"PLC-100", false, {false, false}, {5000}},  // missing: retried once after 5 s
+    };
+    for (const auto& c : cases) {
+        ReadRig rig({});
+        if (c.holdIdentity) rig.Hold("local_addres.dat", "EMAC=00:1A:2B:3C:4D:5E\r\n");
+        rig.Hold("calib.inc", Pattern(300, 3));
+        rig.With([&](CReadThread& reader) {
+            reader.SetDevice(c.device);
+            ASSERT_TRUE(reader.StartThread());
+            ASSERT_TRUE(reader.WaitThread(60000));
+        });
+        ASSERT_EQ(rig.ui.reports.size(), 1u) << c.device;
+        EXPECT_EQ(rig.ui.reports[0], c.report) << c.device;
+        EXPECT_EQ(rig.clock.sleeps, c.pauses) << c.device;
+        EXPECT_EQ(rig.HasLocal("calib.inc"), c.report.second) << c.device;
+        EXPECT_TRUE(rig.errors.empty()) << c.device << ": " << rig.errors.front();
+    }
+}
+
+}  // namespace
