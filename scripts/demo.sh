@@ -47,4 +47,11 @@ xdotool mousemove --window "$win" 415 358 click 1 2>/dev/null || true
 # removes the calibration file left from an earlier run.
 for _ in $(seq 100); do [ -e "$DEMO/data/calib.inc" ] || break; sleep 0.1; done
 [ -e "$DEMO/data/calib.inc" ] && { echo "the assistant did not close cleanly" >&2; exit 1; }
-echo "demo finished"
+
+# Until the assistant's pages drive it, the engine of the same Windows build flashes the sample
+# through COM3 from the console tool: three uploads, the formatting report, the data files.
+echo "flashing the sample installation through COM3 with plcflash-cli.exe"
+wine "$BUILD_WIN/cli/plcflash-cli.exe" flash --port COM3 --dir "$(winepath -w "$DEMO")" \
+    --format --yes 2>&1 | tr -d '\r' | iconv -f CP1251 -t UTF-8 | tee "$DEMO/flash.log"
+grep -q 'flashing done' "$DEMO/flash.log" || { echo "the flashing run failed" >&2; exit 1; }
+echo "demo finished; the controller's log: $RUN_DIR/demo-controller.log"
