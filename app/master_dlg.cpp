@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/tulm_app.h"
+#include "framework/text.h"
 #include "res/resource.h"
 
 std::string MasterTitle(const std::string& device, const std::string& version) {
@@ -12,10 +13,10 @@ std::string MasterTitle(const std::string& device, const std::string& version) {
 CMasterDlg::CMasterDlg() : CDialog(IDD_MASTER) {}
 
 BOOL CMasterDlg::OnInitDialog() {
-    SetWindowTextA(m_hWnd, MasterTitle(theApp.m_strDevice, theApp.m_strVersion).c_str());
+    SetWindowText1251(m_hWnd, MasterTitle(theApp.m_strDevice, theApp.m_strVersion));
     const std::string note = "Контроллер: " + theApp.m_strDevice +
                              "\nВерсия прошивки: " + theApp.m_strVersion +
                              "\n\nПапка программы: " + theApp.m_szAppDir;
-    SetDlgItemTextA(m_hWnd, IDC_STARTUP_NOTE, note.c_str());
+    SetWindowText1251(GetDlgItem(IDC_STARTUP_NOTE), note);
     return TRUE;
 }

@@ -18,9 +18,9 @@ int CWinApp::Run() {
     InitCommonControlsEx(&icc);
     if (InitInstance()) {
         MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return ExitInstance();

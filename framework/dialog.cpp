@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "framework/text.h"
+
 CDialog::CDialog(UINT templateId) : m_nIDTemplate(templateId) {}
 
 CDialog::~CDialog() {
@@ -12,11 +14,11 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     CDialog* self = nullptr;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
-        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->m_hWnd = hwnd;
         return self->OnInitDialog();
     }
-    self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self) return FALSE;
     if (msg == WM_COMMAND) {
         if (self->OnCommand(wParam, lParam)) return TRUE;
@@ -32,7 +34,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         }
     }
     if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;
         return FALSE;
     }
@@ -48,11 +50,11 @@ INT_PTR CDialog::WindowProc(UINT, WPARAM, LPARAM) {
 }
 
 BOOL CDialog::PreTranslateMessage(MSG* msg) {
-    return m_hWnd && IsDialogMessageA(m_hWnd, msg);
+    return m_hWnd && IsDialogMessageW(m_hWnd, msg);
 }
 
 bool CDialog::Create(HWND parent) {
-    HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nIDTemplate), parent,
+    HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nIDTemplate), parent,
                                 &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     return h != nullptr;
 }
@@ -65,7 +67,7 @@ INT_PTR CDialog::DoModal(HWND parent) {
     ShowWindow(m_hWnd, SW_SHOW);
     MSG msg;
     while (!m_bEndModal) {
-        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             // WM_QUIT belongs to an outer loop; hand it back after closing.
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -74,7 +76,7 @@ INT_PTR CDialog::DoModal(HWND parent) {
         if (got < 0) break;
         if (!PreTranslateMessage(&msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     if (parent) EnableWindow(parent, TRUE);
@@ -88,7 +90,7 @@ void CDialog::EndDialog(int result) {
     if (m_bModal) {
         m_bEndModal = true;
         // Wakes GetMessage so the loop sees the flag.
-        PostMessageA(m_hWnd, WM_NULL, 0, 0);
+        PostMessageW(m_hWnd, WM_NULL, 0, 0);
     } else if (m_hWnd) {
         DestroyWindow(m_hWnd);
     }
@@ -96,9 +98,9 @@ void CDialog::EndDialog(int result) {
 
 const char* AppName() {
     static std::string name = [] {
-        char path[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, path, MAX_PATH);
-        std::string s = path;
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::string s = Narrow1251(path);
         size_t slash = s.find_last_of("\\/");
         if (slash != std::string::npos) s.erase(0, slash + 1);
         size_t dot = s.rfind('.');
@@ -109,5 +111,5 @@ const char* AppName() {
 }
 
 void AppMessageBox(HWND owner, const char* text) {
-    MessageBoxA(owner, text, AppName(), MB_OK | MB_ICONEXCLAMATION);
+    MessageBox1251(owner, text, AppName(), MB_OK | MB_ICONEXCLAMATION);
 }

@@ -21,3 +21,12 @@ export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-f
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 ctest --test-dir "$BUILD_WIN" --output-on-failure "$@"
+
+# The assistant must read correctly on a Windows whose ANSI code page is not 1251: the start-up
+# cases again in a prefix with an English locale.
+wineserver -k >/dev/null 2>&1 || true
+export WINEPREFIX=$ROOT/build/wine-prefix-en LANG=C.UTF-8 LC_ALL=C.UTF-8
+init_prefix
+echo "start-up under an English Windows:"
+wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*' 2>&1 | tr -d '\r' | tail -n 3
+test "${PIPESTATUS[0]}" -eq 0

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "framework/text.h"
+
 namespace {
 
 std::string ModuleDir() {
@@ -61,11 +63,9 @@ HWND FindDialogOf(DWORD pid) {
     return nullptr;
 }
 
-std::string WindowText(HWND hwnd) {
-    char text[512] = {};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
-}
+// Read through the Unicode functions: the test also runs on a Windows whose ANSI code page is
+// not 1251, where the "A" functions would turn the Russian texts into "?".
+std::string WindowText(HWND hwnd) { return GetWindowText1251(hwnd); }
 
 // A message box's text: its static control that is not the icon.
 std::string MessageBoxText(HWND box) {
