@@ -6,8 +6,8 @@ constexpr UINT kCodePage = 1251;
 
 std::wstring Widen1251(const std::string& text) {
     if (text.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(kCodePage, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(kCodePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(kCodePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
     return wide;

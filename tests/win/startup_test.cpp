@@ -65,7 +65,9 @@ HWND FindDialogOf(DWORD pid) {
 
 // Read through the Unicode functions: the test also runs on a Windows whose ANSI code page is
 // not 1251, where the "A" functions would turn the Russian texts into "?".
-std::string WindowText(HWND hwnd) { return GetWindowText1251(hwnd); }
+std::string WindowText(HWND hwnd) {
+    return GetWindowText1251(hwnd);
+}
 
 // A message box's text: its static control that is not the icon.
 std::string MessageBoxText(HWND box) {
