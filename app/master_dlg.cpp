@@ -1,7 +1,5 @@
 #include "app/master_dlg.h"
 
-#include <string>
-
 #include "app/tulm_app.h"
 #include "framework/text.h"
 #include "res/resource.h"
@@ -10,13 +8,74 @@ std::string MasterTitle(const std::string& device, const std::string& version) {
     return "Программа смены прошивки " + device + " на версию " + version;
 }
 
-CMasterDlg::CMasterDlg() : CDialog(IDD_MASTER) {}
+CMasterDlg::CMasterDlg()
+    : CNewTulmDialog(IDD_MASTER),
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
+      m_FirstPage(IDD_WELCOME),
+      m_Second(IDD_PORT),
+      m_ThirdPage(IDD_MACIP),
+      m_FourthPage(IDD_PROGRESS),
+      m_FifthPage(IDD_RESULT),
+      m_MyWindow(IDD_JUMPER) {
+    AddPage(&m_FirstPage, IDD_WELCOME);
+    AddPage(&m_Second, IDD_PORT);
+    AddPage(&m_ThirdPage, IDD_MACIP);
+    AddPage(&m_MyWindow, IDD_JUMPER);
+    AddPage(&m_FourthPage, IDD_PROGRESS);
+    AddPage(&m_FifthPage, IDD_RESULT);
+}
+
+CMasterDlg::~CMasterDlg() {
+    if (m_hSideBitmap) DeleteObject(m_hSideBitmap);
+}
 
 BOOL CMasterDlg::OnInitDialog() {
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SetPlaceholderID(IDC_PAGE_PLACEHOLDER);
+    // Loaded before any page initialises: the pages take it in their OnInitDialog.
+    const std::string picture = std::string(theApp.m_szAppDir) + "dlgs14.bmp";
+    m_hSideBitmap = static_cast<HBITMAP>(
+        LoadImageW(nullptr, Widen1251(picture).c_str(), IMAGE_BITMAP, 0, 0,
+                   LR_LOADFROMFILE | LR_CREATEDIBSECTION | LR_DEFAULTSIZE | LR_VGACOLOR));
+    CNewTulmDialog::OnInitDialog();
     SetWindowText1251(m_hWnd, MasterTitle(theApp.m_strDevice, theApp.m_strVersion));
-    const std::string note = "Контроллер: " + theApp.m_strDevice +
-                             "\nВерсия прошивки: " + theApp.m_strVersion +
-                             "\n\nПапка программы: " + theApp.m_szAppDir;
-    SetWindowText1251(GetDlgItem(IDC_STARTUP_NOTE), note);
     return TRUE;
+}
+
+BOOL CMasterDlg::PreTranslateMessage(MSG* msg) {
+    // Tab from Back on the MAC/IP page goes to its first MAC field, not round the buttons.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB &&
+        GetPageIndex(GetActivePage()) == kMacIpPosition && GetFocus() == GetDlgItem(kBackId)) {
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL,
+                     reinterpret_cast<WPARAM>(m_ThirdPage.GetDlgItem(IDC_MAC1)), TRUE);
+        return TRUE;
+    }
+    return CNewTulmDialog::PreTranslateMessage(msg);
+}
+
+UINT CMasterDlg::HelpContext(int position) {
+    static const UINT kContexts[] = {2002, 2003, 2000, 2000, 2001};
+    return position >= 0 && position < 5 ? kContexts[position] : 0;
+}
+
+BOOL CMasterDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == ID_HELP) {
+        OnHelpButton();
+        return TRUE;
+    }
+    return CNewTulmDialog::OnCommand(wParam, lParam);
+}
+
+void CMasterDlg::OnHelpButton() {
+    const UINT context = HelpContext(GetPageIndex(GetActivePage()));
+    if (!context) return;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring help = path;
+    const size_t dot = help.find_last_of(L'.');
+    help = (dot == std::wstring::npos ? help : help.substr(0, dot)) + L".HLP";
+    if (!WinHelpW(m_hWnd, help.c_str(), HELP_CONTEXT, context)) {
+        AppMessageBox(m_hWnd, "Failed to launch help.");
+    }
 }
