@@ -19,8 +19,16 @@ export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
 export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
+SHOTS=$ROOT/build/screenshots
+rm -rf "$SHOTS" && mkdir -p "$SHOTS"
+export PLCFLASH_SCREENSHOTS=$(winepath -w "$SHOTS")
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 ctest --test-dir "$BUILD_WIN" --output-on-failure "$@"
+# The pictures the tests took, as PNG for people to look at.
+for bmp in "$SHOTS"/*.bmp; do
+    [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"
+done
+echo "screenshots: $SHOTS"
 
 # The assistant must read correctly on a Windows whose ANSI code page is not 1251: the start-up
 # cases again in a prefix with an English locale.
