@@ -11,12 +11,8 @@ std::string MasterTitle(const std::string& device, const std::string& version) {
 CMasterDlg::CMasterDlg()
     : CNewTulmDialog(IDD_MASTER),
       m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
-      m_FirstPage(IDD_WELCOME),
-      m_Second(IDD_PORT),
       m_ThirdPage(IDD_MACIP),
-      m_FourthPage(IDD_PROGRESS),
-      m_FifthPage(IDD_RESULT),
-      m_MyWindow(IDD_JUMPER) {
+      m_FourthPage(IDD_PROGRESS) {
     AddPage(&m_FirstPage, IDD_WELCOME);
     AddPage(&m_Second, IDD_PORT);
     AddPage(&m_ThirdPage, IDD_MACIP);

@@ -1,6 +1,5 @@
 // The assistant: the frame with this program's six pages in their order, its icon, title, side
-// picture, help and one keyboard rule. The pages' own behaviour comes with the page classes;
-// until then each page shows its template.
+// picture, help and one keyboard rule.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +8,10 @@
 
 #include "app/tulm_frame.h"
 #include "app/tulm_page.h"
+#include "pages/jumper_page.h"
+#include "pages/port_page.h"
+#include "pages/result_page.h"
+#include "pages/welcome_page.h"
 
 class CMasterDlg : public CNewTulmDialog {
   public:
@@ -18,12 +21,12 @@ class CMasterDlg : public CNewTulmDialog {
     BOOL PreTranslateMessage(MSG* msg) override;
 
     HICON m_hIcon;
-    CNewTulmPage m_FirstPage;
-    CNewTulmPage m_Second;
-    CNewTulmPage m_ThirdPage;
-    CNewTulmPage m_FourthPage;
-    CNewTulmPage m_FifthPage;
-    CNewTulmPage m_MyWindow;
+    CFirstPage m_FirstPage;
+    CSecond m_Second;
+    CNewTulmPage m_ThirdPage;   // the MAC/IP page's template until its class comes
+    CNewTulmPage m_FourthPage;  // the progress page's template until its class comes
+    CFifthPage m_FifthPage;
+    CMyWindow m_MyWindow;
     HBITMAP m_hSideBitmap = nullptr;
 
     // The help topic of the page at `position`; 0 for none.

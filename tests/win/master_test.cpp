@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/master_dlg.h"
 #include "app/tulm_app.h"
@@ -114,6 +115,76 @@ TEST_F(Assistant, TabFromBackOnTheMacIpPageGoesToTheFirstMacField) {
     EXPECT_TRUE(m_dlg.PreTranslateMessage(&msg));
     EXPECT_EQ(GetFocus(), m_dlg.m_ThirdPage.GetDlgItem(IDC_MAC1))
         << "focus on control " << GetDlgCtrlID(GetFocus()) << " of " << GetParent(GetFocus());
+}
+
+TEST_F(Assistant, PagesSetTheirButtonsAndTexts) {
+    // Welcome: the greeting, Back and Finish off.
+    EXPECT_EQ(GetWindowText1251(m_dlg.m_FirstPage.GetDlgItem(IDC_TEXT)),
+              "Вас приветствует программа обновления прошивки ПЛК-317");
+    auto enabled = [this](int id) { return IsWindowEnabled(m_dlg.GetDlgItem(id)) != FALSE; };
+    EXPECT_FALSE(enabled(ID_WIZBACK));
+    EXPECT_FALSE(enabled(ID_WIZFINISH));
+    EXPECT_TRUE(enabled(ID_WIZNEXT) && enabled(IDCANCEL) && enabled(ID_HELP));
+    // Port: Back on, the focus in the port list.
+    Next();
+    EXPECT_TRUE(enabled(ID_WIZBACK));
+    EXPECT_EQ(GetFocus(), m_dlg.m_Second.m_PortList);
+    Next();
+    Next();
+    // Jumper: Next at once.
+    ASSERT_EQ(Position(), 3);
+    EXPECT_TRUE(enabled(ID_WIZNEXT) && enabled(ID_WIZBACK) && enabled(ID_HELP));
+    Next();
+    Next();
+    // Result: only Finish; no kernel image here, so no version note.
+    ASSERT_EQ(Position(), 5);
+    EXPECT_TRUE(enabled(ID_WIZFINISH));
+    EXPECT_FALSE(enabled(ID_WIZBACK) || enabled(ID_WIZNEXT) || enabled(IDCANCEL) ||
+                 enabled(ID_HELP));
+    const std::string message = GetWindowText1251(m_dlg.m_FifthPage.GetDlgItem(IDC_TEXT));
+    EXPECT_EQ(message.rfind("Прошивка контроллера ПЛК-317 успешно заменена.", 0), 0u);
+    EXPECT_EQ(message.back(), '.');
+    EXPECT_EQ(message.find("target"), std::string::npos);
+    // Back to the welcome page, as after a failed run: its buttons again.
+    m_dlg.SetActivePage(&m_dlg.m_FirstPage);
+    EXPECT_FALSE(enabled(ID_WIZBACK) || enabled(ID_WIZFINISH));
+    EXPECT_TRUE(enabled(ID_WIZNEXT) && enabled(IDCANCEL) && enabled(ID_HELP));
+}
+
+TEST_F(Assistant, PortListFromTheRegistrySortedTextOnly) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\plcflash-tests\\SERIALCOMM", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    auto text = [&](const char* name, const std::string& value) {
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+    };
+    text("\\Device\\Serial1", "COM2");
+    text("\\Device\\Serial9", "COM10");
+    text("\\Device\\Serial0", "COM1");
+    text("empty", "");
+    text("too long", std::string(300, 'C'));
+    const DWORD number = 5;
+    RegSetValueExA(key, "number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                   sizeof(number));
+    RegCloseKey(key);
+
+    Next();
+    CSecond& page = m_dlg.m_Second;
+    SendMessageW(page.m_PortList, CB_RESETCONTENT, 0, 0);
+    page.FillPortList(HKEY_CURRENT_USER, "Software\\plcflash-tests\\SERIALCOMM");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\plcflash-tests\\SERIALCOMM");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\plcflash-tests");
+    ASSERT_EQ(SendMessageW(page.m_PortList, CB_GETCOUNT, 0, 0), 3);
+    std::vector<std::string> entries;
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(page.m_PortList, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+        entries.push_back(page.GetSelectedPort());
+    }
+    EXPECT_EQ(entries, (std::vector<std::string>{"COM1", "COM10", "COM2"}));
+    SendMessageW(page.m_PortList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    EXPECT_EQ(page.GetSelectedPort(), "");
 }
 
 }  // namespace

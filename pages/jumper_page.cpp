@@ -1,0 +1,26 @@
+#include "pages/jumper_page.h"
+
+#include "app/tulm_frame.h"
+#include "pages/page_picture.h"
+#include "res/resource.h"
+
+CMyWindow::CMyWindow() : CNewTulmPage(IDD_JUMPER) {}
+
+CMyWindow::~CMyWindow() {
+    if (m_Bitmap) DeleteObject(m_Bitmap);
+}
+
+BOOL CMyWindow::OnInitDialog() {
+    CNewTulmPage::OnInitDialog();
+    m_Bitmap = ShowOwnPicture(GetDlgItem(IDC_PICTURE_JUMPER), "dlg6.bmp");
+    SetControlFont(GetDlgItem(IDC_TEXT), m_TextFont);
+    return TRUE;
+}
+
+void CMyWindow::OnPageShown() {
+    m_pFrame->EnableBack(TRUE);
+    m_pFrame->EnableCancel(true);
+    m_pFrame->EnableNext(TRUE);
+    m_pFrame->EnableFinish(FALSE);
+    m_pFrame->EnableHelp(true);
+}

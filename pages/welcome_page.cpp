@@ -1,0 +1,26 @@
+#include "pages/welcome_page.h"
+
+#include "app/tulm_app.h"
+#include "app/tulm_frame.h"
+#include "framework/text.h"
+#include "pages/page_picture.h"
+#include "res/resource.h"
+
+CFirstPage::CFirstPage() : CNewTulmPage(IDD_WELCOME) {}
+
+BOOL CFirstPage::OnInitDialog() {
+    CNewTulmPage::OnInitDialog();
+    ShowSidePicture(GetDlgItem(IDC_PICTURE));
+    SetControlFont(GetDlgItem(IDC_TEXT), m_HeadingFont);
+    SetWindowText1251(GetDlgItem(IDC_TEXT),
+                      "Вас приветствует программа обновления прошивки " + theApp.m_strDevice);
+    return TRUE;
+}
+
+void CFirstPage::OnPageShown() {
+    m_pFrame->EnableBack(FALSE);
+    m_pFrame->EnableCancel(true);
+    m_pFrame->EnableNext(TRUE);
+    m_pFrame->EnableFinish(FALSE);
+    m_pFrame->EnableHelp(true);
+}
