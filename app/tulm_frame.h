@@ -37,6 +37,13 @@ class CNewTulmDialog : public CDialog {
     void EnableNext(BOOL enable) { EnableButton(kNextId, enable); }
     void EnableCancel(bool enable) { EnableButton(IDCANCEL, enable); }
     void EnableHelp(bool enable) { EnableButton(kHelpId, enable); }
+    // What a page sets when it is shown: Back, Cancel, Next and Finish, in that order.
+    void SetPageButtons(BOOL back, bool cancel, BOOL next, BOOL finish) {
+        EnableBack(back);
+        EnableCancel(cancel);
+        EnableNext(next);
+        EnableFinish(finish);
+    }
 
     // The first enabled frame button with the default look (Finish, Back, Next, Cancel), or the
     // last enabled one; null when none is enabled.

@@ -18,9 +18,6 @@ BOOL CMyWindow::OnInitDialog() {
 }
 
 void CMyWindow::OnPageShown() {
-    m_pFrame->EnableBack(TRUE);
-    m_pFrame->EnableCancel(true);
-    m_pFrame->EnableNext(TRUE);
-    m_pFrame->EnableFinish(FALSE);
+    m_pFrame->SetPageButtons(TRUE, true, TRUE, FALSE);
     m_pFrame->EnableHelp(true);
 }

@@ -54,9 +54,6 @@ std::string CSecond::GetSelectedPort() const {
 }
 
 void CSecond::OnPageShown() {
-    m_pFrame->EnableBack(TRUE);
-    m_pFrame->EnableCancel(true);
-    m_pFrame->EnableNext(TRUE);
-    m_pFrame->EnableFinish(FALSE);
+    m_pFrame->SetPageButtons(TRUE, true, TRUE, FALSE);
     SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_PortList), 1);
 }

@@ -24,9 +24,6 @@ BOOL CFifthPage::OnInitDialog() {
 }
 
 void CFifthPage::OnPageShown() {
-    m_pFrame->EnableBack(FALSE);
-    m_pFrame->EnableCancel(false);
-    m_pFrame->EnableNext(FALSE);
-    m_pFrame->EnableFinish(TRUE);
+    m_pFrame->SetPageButtons(FALSE, false, FALSE, TRUE);
     m_pFrame->EnableHelp(false);
 }

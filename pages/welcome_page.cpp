@@ -18,9 +18,6 @@ BOOL CFirstPage::OnInitDialog() {
 }
 
 void CFirstPage::OnPageShown() {
-    m_pFrame->EnableBack(FALSE);
-    m_pFrame->EnableCancel(true);
-    m_pFrame->EnableNext(TRUE);
-    m_pFrame->EnableFinish(FALSE);
+    m_pFrame->SetPageButtons(FALSE, true, TRUE, FALSE);
     m_pFrame->EnableHelp(true);
 }
