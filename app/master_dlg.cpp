@@ -10,9 +10,7 @@ std::string MasterTitle(const std::string& device, const std::string& version) {
 
 CMasterDlg::CMasterDlg()
     : CNewTulmDialog(IDD_MASTER),
-      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
-      m_ThirdPage(IDD_MACIP),
-      m_FourthPage(IDD_PROGRESS) {
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))) {
     AddPage(&m_FirstPage, IDD_WELCOME);
     AddPage(&m_Second, IDD_PORT);
     AddPage(&m_ThirdPage, IDD_MACIP);
@@ -48,6 +46,10 @@ BOOL CMasterDlg::PreTranslateMessage(MSG* msg) {
         return TRUE;
     }
     return CNewTulmDialog::PreTranslateMessage(msg);
+}
+
+bool CMasterDlg::IsPageInputComplete(int position) {
+    return position != kMacIpPosition || m_ThirdPage.IsInputComplete();
 }
 
 UINT CMasterDlg::HelpContext(int position) {

@@ -8,8 +8,10 @@
 
 #include "app/tulm_frame.h"
 #include "app/tulm_page.h"
+#include "identity/macip_page.h"
 #include "pages/jumper_page.h"
 #include "pages/port_page.h"
+#include "pages/progress_page.h"
 #include "pages/result_page.h"
 #include "pages/welcome_page.h"
 
@@ -23,8 +25,8 @@ class CMasterDlg : public CNewTulmDialog {
     HICON m_hIcon;
     CFirstPage m_FirstPage;
     CSecond m_Second;
-    CNewTulmPage m_ThirdPage;   // the MAC/IP page's template until its class comes
-    CNewTulmPage m_FourthPage;  // the progress page's template until its class comes
+    CThirdPage m_ThirdPage;
+    CFourthPage m_FourthPage;
     CFifthPage m_FifthPage;
     CMyWindow m_MyWindow;
     HBITMAP m_hSideBitmap = nullptr;
@@ -36,6 +38,7 @@ class CMasterDlg : public CNewTulmDialog {
     BOOL OnInitDialog() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     void OnHelpButton();
+    bool IsPageInputComplete(int position) override;
 };
 
 // "Программа смены прошивки <designation> на версию <version>"

@@ -195,7 +195,7 @@ int Finish(Session& session) {
     if (session.Result() == ResultDone) return 0;
     if (session.Result() == ResultBadFile) {
         std::fprintf(stderr, "plcflash-cli: %s %s\n", session.GetFaultyFile().c_str(),
-                     session.GetFaultReason().c_str());
+                     session.GetFaultReason());
     }
     std::fprintf(stderr, "plcflash-cli: failed with result code %d\n", session.Result());
     return kExitResultBase + session.Result();
@@ -277,7 +277,7 @@ int Flash(const std::vector<std::string>& args) {
     std::fprintf(stderr, "\nplcflash-cli: failed with result code %d\n", ui.Result());
     if (ui.Result() == ResultBadFile) {
         std::fprintf(stderr, "plcflash-cli: %s %s; nothing was sent\n",
-                     engine.GetFaultyFile().c_str(), engine.GetFaultReason().c_str());
+                     engine.GetFaultyFile().c_str(), engine.GetFaultReason());
     }
     return kExitResultBase + ui.Result();
 }

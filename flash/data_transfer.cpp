@@ -20,26 +20,42 @@ std::string NameOf(const std::string& path) {
 
 }  // namespace
 
-void CMathThread::RaiseBadFile(const std::string& path, const char* reason) {
+void CMathThread::RaiseBadFile(const std::string& path, FileFault fault) {
     m_strFaultyFile = path;
-    m_strFaultReason = reason;
+    m_Fault = fault;
     RaiseResult(ResultBadFile);
+}
+
+const char* CMathThread::GetFaultReason() const {
+    switch (m_Fault) {
+        case FileFault::CannotOpen:
+            return "cannot be opened";
+        case FileFault::CannotRead:
+            return "cannot be read";
+        case FileFault::NameTooLong:
+            return "has a name too long for the controller";
+        case FileFault::CannotWrite:
+            return "cannot be written";
+        case FileFault::None:
+            break;
+    }
+    return "";
 }
 
 void CMathThread::CheckDataFile(const std::string& path) {
     if (NameFieldLength(NameOf(path).size()) > kMaxNameField) {
-        RaiseBadFile(path, "has a name too long for the controller");
+        RaiseBadFile(path, FileFault::NameTooLong);
     }
     CheckFile(path);
 }
 
 void CMathThread::CheckFile(const std::string& path) {
     CFile file;
-    if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, "cannot be opened");
+    if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
     uint8_t buffer[4096];
     uint64_t total = 0;
     for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) total += got;
-    if (file.Failed() || total != file.GetLength()) RaiseBadFile(path, "cannot be read");
+    if (file.Failed() || total != file.GetLength()) RaiseBadFile(path, FileFault::CannotRead);
 }
 
 std::vector<std::string> CMathThread::CheckDataFolder() {
@@ -69,7 +85,7 @@ void CMathThread::SendDataFolder() {
 void CMathThread::ReadFileBytes(uint8_t* buffer, size_t count) {
     const uint32_t got = m_pCurrentFile->Read(buffer, static_cast<uint32_t>(count));
     // The file changed or failed since it was checked: better stop than send a wrong file.
-    if (got != count) RaiseBadFile(m_pCurrentFile->GetFilePath(), "cannot be read");
+    if (got != count) RaiseBadFile(m_pCurrentFile->GetFilePath(), FileFault::CannotRead);
 }
 
 void CMathThread::StepPacketProgress() {
@@ -129,11 +145,11 @@ void CMathThread::EndHandshake() {
 
 void CMathThread::SendDataFile(const std::string& path) {
     auto file = std::make_unique<CFile>();
-    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, "cannot be opened");
+    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
     m_pCurrentFile = std::move(file);
     const std::string name = NameOf(path);
     const size_t nameField = NameFieldLength(name.size());
-    if (nameField > kMaxNameField) RaiseBadFile(path, "has a name too long for the controller");
+    if (nameField > kMaxNameField) RaiseBadFile(path, FileFault::NameTooLong);
     OpenEnginePort();
 
     const uint64_t size = m_pCurrentFile->GetLength();

@@ -56,7 +56,7 @@ void CMathThread::ShowEngineMessage(const std::string& text) {
 
 void CMathThread::OpenCurrentImage(const char* path) {
     auto file = std::make_unique<CFile>();
-    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, "cannot be opened");
+    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
     m_pCurrentFile = std::move(file);
 }
 

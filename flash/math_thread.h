@@ -12,6 +12,10 @@
 #include "framework/sync.h"
 #include "serial/worker.h"
 
+// What is wrong with the file named by a ResultBadFile. CannotWrite is the assistant's own:
+// the identity file it writes before starting a run.
+enum class FileFault { None, CannotOpen, CannotRead, NameTooLong, CannotWrite };
+
 class CMathThread : public CMyThread {
   public:
     explicit CMathThread(IEngineUi& ui, CommDriver& driver = SystemCommDriver(),
@@ -51,7 +55,9 @@ class CMathThread : public CMyThread {
     void CheckDataFile(const std::string& path);
     // After ResultBadFile: which file, and what is wrong with it.
     const std::string& GetFaultyFile() const { return m_strFaultyFile; }
-    const std::string& GetFaultReason() const { return m_strFaultReason; }
+    FileFault GetFault() const { return m_Fault; }
+    // The fault in English words, for the console tool.
+    const char* GetFaultReason() const;
 
     const std::string& GetReceived() const { return m_strReceived; }
     uint64_t GetProgressDone() const { return m_nProgressDone; }
@@ -79,7 +85,7 @@ class CMathThread : public CMyThread {
   private:
     void ShowEngineMessage(const std::string& text);
     void OpenCurrentImage(const char* path);
-    [[noreturn]] void RaiseBadFile(const std::string& path, const char* reason);
+    [[noreturn]] void RaiseBadFile(const std::string& path, FileFault fault);
     void ReadFileBytes(uint8_t* buffer, size_t count);
     void StepPacketProgress();
     // Sends one packet until a reply accepts it; the fourth send raises 3 unexamined.
@@ -95,7 +101,7 @@ class CMathThread : public CMyThread {
     IEngineUi& m_Ui;
     std::string m_strDevice;
     std::string m_strFaultyFile;
-    std::string m_strFaultReason;
+    FileFault m_Fault = FileFault::None;
 };
 
 // The format report from the console text: "Hard format completed! Found 2 bad pages" becomes

@@ -13,10 +13,23 @@ rm -rf "$RUN_DIR/images" && mkdir -p "$RUN_DIR/images"
 start_sim image COM7 --receive --request-ms 300 --images "$RUN_DIR/images"
 rm -rf "$RUN_DIR/flash-files" && mkdir -p "$RUN_DIR/flash-files"
 start_sim flash COM9 --request-ms 300 --manual-ms 100 --files "$RUN_DIR/flash-files"
+# The MAC/IP page's controllers: one to read, one silent, one with a damaged identity file; and
+# one for the progress page's runs, its boot loader starting over after each.
+for f in identity damaged run; do rm -rf "$RUN_DIR/$f-files" && mkdir -p "$RUN_DIR/$f-files"; done
+printf 'EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n' >"$RUN_DIR/identity-files/local_addres.dat"
+printf 'calibration 1.0\r\n' >"$RUN_DIR/identity-files/calib.inc"
+printf 'EMAC=00:1A:2B\r\nIP=0A:00:00:05\r\n' >"$RUN_DIR/damaged-files/local_addres.dat"
+start_sim identity COM11 --start core --files "$RUN_DIR/identity-files"
+start_sim silent COM13 --start core --rd-silent
+start_sim damaged COM14 --start core --files "$RUN_DIR/damaged-files"
+start_sim run COM15 --request-ms 300 --manual-ms 100 --idle-ms 15000 --files "$RUN_DIR/run-files" \
+    --log "$RUN_DIR/run-line.log"
 apply_ports
 
 export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
 export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
+export PLCSIM_IDENTITY_PORT=COM11 PLCSIM_SILENT_PORT=COM13 PLCSIM_DAMAGED_PORT=COM14
+export PLCSIM_RUN_PORT=COM15
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 SHOTS=$ROOT/build/screenshots

@@ -27,6 +27,8 @@ const char kUsage[] =
     "  --manual-ms N           time the engineer takes for the jumper and Reset (1500)\n"
     "  --bad-pages N           bad pages the format report names (2)\n"
     "  --start STAGE           stage the boot loader starts at (loader)\n"
+    "  --then STAGE            after a run from \"core\" has gone idle (--idle-ms), start the\n"
+    "                          next at STAGE: the engineer set the jumper and pressed Reset\n"
     "  --silent-after STAGE    fall silent once that stage's prompt is out\n"
     "  --garbage N             N bytes of line noise before every prompt\n"
     "  --split-ms N            send every prompt in two writes N ms apart\n"
@@ -89,6 +91,8 @@ struct SimOptions {
     std::string logPath;
     std::string imageDir;
     bool once = false;
+    bool then = false;
+    BootStage thenStage = BootStage::LoaderImage;
 };
 
 SimOptions Parse(int argc, char** argv) {
@@ -116,6 +120,9 @@ SimOptions Parse(int argc, char** argv) {
             o.boot.badPages = Number(value());
         } else if (opt == "--start") {
             if (!ParseBootStage(value(), &o.boot.start)) Usage("unknown stage");
+        } else if (opt == "--then") {
+            o.then = true;
+            if (!ParseBootStage(value(), &o.thenStage)) Usage("unknown stage");
         } else if (opt == "--silent-after") {
             o.boot.faults.silentAfter = true;
             if (!ParseBootStage(value(), &o.boot.faults.silentStage)) Usage("unknown stage");
@@ -248,7 +255,7 @@ int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const SimOptions options = Parse(argc, argv);
+    SimOptions options = Parse(argc, argv);
     // The pacing sleeps are a byte time (87 us) to a turnaround long: the default 50 us of
     // timer slack would add most of a byte time to each.
     prctl(PR_SET_TIMERSLACK, 1UL);
@@ -267,11 +274,19 @@ int main(int argc, char** argv) {
     Recorder record(options, line);
     if (options.mode == Mode::Echo) Echo(line);
     if (options.mode == Mode::Receive) return ReceiveImages(line, options, record);
+    const BootStage first = options.boot.start;
     for (;;) {
         BootLoader loader(line, options.boot);
         loader.SetObserver([&](const BootEvent& e) { record(e); });
         const bool completed = loader.Run();
         if (options.once) return completed ? 0 : 1;
         line.Discard();
+        // A controller read in its running kernel is reflashed next, and the reflashed one is
+        // read again by the next run of the program.
+        // A run given up half-way starts over where it started.
+        if (options.then && completed) {
+            options.boot.start =
+                options.boot.start == BootStage::Kernel ? options.thenStage : first;
+        }
     }
 }

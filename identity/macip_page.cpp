@@ -1,0 +1,185 @@
+#include "identity/macip_page.h"
+
+#include <commctrl.h>
+
+#include "app/master_dlg.h"
+#include "app/tulm_app.h"
+#include "framework/text.h"
+#include "pages/page_picture.h"
+#include "res/resource.h"
+
+const char kReadingText[] = "Подождите...";
+const char kReadText[] = "\n\nMAC-адрес и IP, считанные из прибора:";
+// The first "МАС" is in Cyrillic letters, the second in Latin ones, as the users know it.
+const char kNotReadText[] =
+    "Считать данные из ПЛК не удалось. Введите МАС-адрес и IP прошиваемого ПЛК (MAC-адрес указан "
+    "на наклейке на корпусе контроллера)";
+
+namespace {
+const int kMacIds[6] = {IDC_MAC1, IDC_MAC2, IDC_MAC3, IDC_MAC4, IDC_MAC5, IDC_MAC6};
+}
+
+CThirdPage::CThirdPage() : CWorkerPage(IDD_MACIP) {}
+
+CThirdPage::~CThirdPage() {
+    CloseWindowBeforeWorker();
+    DisposeEndedWorker(m_pEndedReader);
+    StopAndDisposeWorker(m_pReader);
+}
+
+BOOL CThirdPage::OnInitDialog() {
+    CWorkerPage::OnInitDialog();
+    m_StatusText = GetDlgItem(IDC_TEXT);
+    for (int i = 0; i < 6; ++i) m_MacByte[i].Attach(GetDlgItem(kMacIds[i]));
+    m_IpAddress = GetDlgItem(IDC_IP);
+    m_SidePicture = GetDlgItem(IDC_PICTURE);
+    m_FormatCheck = GetDlgItem(IDC_FORMAT);
+    m_FormatWarning = GetDlgItem(IDC_FORMAT_NOTE);
+    ShowSidePicture(m_SidePicture);
+    SetControlFont(m_StatusText, m_TextFont);
+    return TRUE;
+}
+
+void CThirdPage::OnPageShown() {
+    EnableWindow(m_FormatWarning, FALSE);
+    EnableWindow(m_FormatCheck, FALSE);
+    SendMessageW(m_FormatCheck, BM_SETCHECK, BST_CHECKED, 0);
+    m_pFrame->SetPageButtons(FALSE, false, FALSE, FALSE);
+    SetWindowText1251(m_StatusText, kReadingText);
+    // A reader that reported on an earlier showing may not have been disposed of yet.
+    DisposeEndedWorker(m_pEndedReader);
+    m_pEndedReader = nullptr;
+    AcceptReports();
+    m_pReader = new CReadThread(*this);
+    m_pReader->SetDevice(theApp.m_strDevice);
+    m_pReader->GetPortNumber();
+    // Without its thread no report would ever come and the page would wait with every button
+    // off: it reports the failure itself.
+    if (!m_pReader->StartThread()) ReportIdentity(false, false);
+}
+
+std::string CThirdPage::GetSelectedPortText() {
+    return theApp.m_pMasterDlg ? theApp.m_pMasterDlg->m_Second.GetSelectedPort() : std::string();
+}
+
+void CThirdPage::ReportIdentity(bool identityFetched, bool calibrationFetched) {
+    SendReport(identityFetched ? 1 : 0, calibrationFetched ? 1 : 0);
+}
+
+void CThirdPage::OnWorkerEnded() {
+    DisposeEndedWorker(m_pEndedReader);
+    m_pEndedReader = nullptr;
+}
+
+LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM) {
+    SetWindowText1251(m_StatusText, kNotReadText);
+    if (identityFetched == 1) {
+        if (LoadIdentityFile(true)) {
+            EnableWindow(m_FormatWarning, TRUE);
+            SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
+            EnableWindow(m_FormatCheck, TRUE);
+            SetWindowText1251(m_StatusText, kReadText);
+        }
+    } else {
+        LoadIdentityFile(false);
+    }
+    MoveFocus(m_MacByte[0].GetSafeHwnd());
+    // The reader's thread is still inside this report: it is disposed of once it has ended.
+    if (m_pReader) {
+        m_pEndedReader = m_pReader;
+        m_pReader = nullptr;
+        PostWorkerEnded();
+    }
+    m_pFrame->SetPageButtons(TRUE, true, TRUE, FALSE);
+    return 0;
+}
+
+bool CThirdPage::LoadIdentityFile(bool withMac) {
+    IdentityReading reading;
+    if (!::LoadIdentityFile(kIdentityFile, withMac, &reading)) return false;
+    if (withMac) {
+        for (int i = 0; i < 6; ++i) {
+            SetWindowText1251(m_MacByte[i].GetSafeHwnd(), reading.mac[static_cast<size_t>(i)]);
+        }
+    }
+    SendMessageW(m_IpAddress, IPM_SETADDRESS, 0, static_cast<LPARAM>(reading.ip));
+    return true;
+}
+
+MacFields CThirdPage::GetMacFields() const {
+    MacFields mac;
+    for (int i = 0; i < 6; ++i) {
+        mac[static_cast<size_t>(i)] = GetWindowText1251(m_MacByte[i].GetSafeHwnd());
+    }
+    return mac;
+}
+
+std::string CThirdPage::GetDottedIp() const {
+    DWORD address = 0;
+    SendMessageW(m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    return DottedIp(address);
+}
+
+bool CThirdPage::SaveIdentityFile() {
+    return ::SaveIdentityFile(kIdentityFile, GetMacFields(), GetDottedIp());
+}
+
+bool CThirdPage::IsFormatChecked() const {
+    return SendMessageW(m_FormatCheck, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool CThirdPage::IsInputComplete() {
+    for (const CMyEdit& field : m_MacByte) {
+        if (GetWindowTextLengthW(field.GetSafeHwnd()) == 0) {
+            MessageBox1251(m_hWnd, "Не ввели MAC адрес!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+            return false;
+        }
+    }
+    DWORD address = 0;
+    if (SendMessageW(m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)) != 4) {
+        MessageBox1251(m_hWnd, "Не ввели IP!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return true;
+}
+
+void CThirdPage::MoveFocus(HWND target) {
+    // WM_NEXTDLGCTL, unlike SetFocus, selects the whole text of the field it enters, so the
+    // next two digits typed replace the byte.
+    SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+}
+
+int CThirdPage::MacIndexOf(HWND control) const {
+    for (int i = 0; i < 6; ++i) {
+        if (control && m_MacByte[i].GetSafeHwnd() == control) return i;
+    }
+    return -1;
+}
+
+void CThirdPage::OnMacByteChanged(int index) {
+    if (GetWindowTextLengthW(m_MacByte[index].GetSafeHwnd()) != 2) return;
+    MoveFocus(index < 5 ? m_MacByte[index + 1].GetSafeHwnd() : m_IpAddress);
+}
+
+BOOL CThirdPage::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(wParam) == EN_CHANGE) {
+        const int index = MacIndexOf(reinterpret_cast<HWND>(lParam));
+        if (index >= 0) {
+            OnMacByteChanged(index);
+            return TRUE;
+        }
+    }
+    return CWorkerPage::OnCommand(wParam, lParam);
+}
+
+BOOL CThirdPage::PreTranslateMessage(MSG* msg) {
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) {
+        // Shift is not looked at: Shift+Tab moves forward too.
+        const int index = MacIndexOf(msg->hwnd);
+        if (index >= 0) {
+            MoveFocus(index < 5 ? m_MacByte[index + 1].GetSafeHwnd() : m_IpAddress);
+            return TRUE;
+        }
+    }
+    return CWorkerPage::PreTranslateMessage(msg);
+}

@@ -1,0 +1,65 @@
+// The MAC/IP page: reads the controller's identity on every showing, shows its MAC and IP for
+// confirmation (or asks for them when the reading failed) and offers flash formatting only
+// after a good reading.
+#pragma once
+
+#include <string>
+
+#include "app/worker_report.h"
+#include "identity/identity_file.h"
+#include "identity/mac_edit.h"
+#include "identity/read_thread.h"
+
+class CThirdPage : public CWorkerPage, public IReaderUi {
+  public:
+    CThirdPage();
+    ~CThirdPage() override;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+    void OnPageShown() override;
+
+    LRESULT OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFetched);
+    void OnMacByteChanged(int index);
+    // Next may leave the page; otherwise a box says what is missing.
+    bool IsInputComplete();
+
+    // Fills the fields from data\local_addres.dat; the MAC too when `withMac`.
+    bool LoadIdentityFile(bool withMac);
+    // Writes the fields to data\local_addres.dat.
+    bool SaveIdentityFile();
+    // Any thread: asks the check box by a window message.
+    bool IsFormatChecked() const;
+
+    // IReaderUi, called on the reader's thread.
+    std::string GetSelectedPortText() override;
+    void ReportIdentity(bool identityFetched, bool calibrationFetched) override;
+
+    HWND m_StatusText = nullptr;
+    CReadThread* m_pReader = nullptr;
+    CMyEdit m_MacByte[6];
+    HWND m_IpAddress = nullptr;
+    HWND m_SidePicture = nullptr;
+    HWND m_FormatCheck = nullptr;
+    HWND m_FormatWarning = nullptr;
+
+  protected:
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    LRESULT OnWorkerReport(WPARAM wParam, LPARAM lParam) override {
+        return OnIdentityRead(wParam, lParam);
+    }
+    void OnWorkerEnded() override;
+
+  private:
+    void MoveFocus(HWND target);
+    int MacIndexOf(HWND control) const;
+    MacFields GetMacFields() const;
+    std::string GetDottedIp() const;
+
+    // The reader that has reported and waits to be disposed of.
+    CReadThread* m_pEndedReader = nullptr;
+};
+
+extern const char kReadingText[];
+extern const char kReadText[];
+extern const char kNotReadText[];

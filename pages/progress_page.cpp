@@ -1,0 +1,144 @@
+#include "pages/progress_page.h"
+
+#include <commctrl.h>
+
+#include "app/master_dlg.h"
+#include "app/tulm_app.h"
+#include "framework/text.h"
+#include "pages/page_picture.h"
+#include "res/resource.h"
+
+std::string ResultMessage(int code, const std::string& file, FileFault fault) {
+    switch (code) {
+        case ResultDone:
+        case ResultStopped:
+            return std::string();
+        case ResultNoAnswer:
+            return "Контроллер не отвечает!";
+        case ResultOpenFailed:
+            return "Не удалось открыть com порт!";
+        case ResultBadFile:
+            switch (fault) {
+                case FileFault::CannotOpen:
+                    return "Не удалось открыть файл " + file + ". Прошивка остановлена.";
+                case FileFault::CannotRead:
+                    return "Не удалось прочитать файл " + file + ". Прошивка остановлена.";
+                case FileFault::NameTooLong:
+                    return "Слишком длинное имя файла " + file +
+                           " для контроллера. Прошивка остановлена.";
+                case FileFault::CannotWrite:
+                case FileFault::None:
+                    break;
+            }
+            return "Не удалось записать файл " + file + ". Прошивка не начиналась.";
+        default:
+            return "Возникли ошибки, попробуйте еще раз.";
+    }
+}
+
+CFourthPage::CFourthPage() : CWorkerPage(IDD_PROGRESS) {}
+
+CFourthPage::~CFourthPage() {
+    CloseWindowBeforeWorker();
+    CMathThread* engine = g_pMathThread;
+    g_pMathThread = nullptr;
+    StopAndDisposeWorker(engine);
+}
+
+BOOL CFourthPage::OnInitDialog() {
+    CWorkerPage::OnInitDialog();
+    m_Progress = GetDlgItem(IDC_PROGRESS);
+    m_StatusText = GetDlgItem(IDC_TEXT);
+    m_SidePicture = GetDlgItem(IDC_PICTURE);
+    SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
+    SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    ShowSidePicture(m_SidePicture);
+    SetControlFont(m_StatusText, m_TextFont);
+    return TRUE;
+}
+
+void CFourthPage::OnPageShown() {
+    SetWindowText1251(m_StatusText, "Идет прошивка прибора!");
+    CMasterDlg* master = theApp.m_pMasterDlg;
+    const bool saved = master && master->m_ThirdPage.SaveIdentityFile();
+    m_pFrame->SetPageButtons(FALSE, true, FALSE, FALSE);
+    if (!saved) {
+        // Flashing without the user's MAC and IP in the data files would lose the identity.
+        m_strFaultyFile = kIdentityFile;
+        m_Fault = FileFault::CannotWrite;
+        EndRun(ResultBadFile);
+        return;
+    }
+    AcceptReports();
+    g_pMathThread = new CMathThread(*this);
+    g_pMathThread->SetDevice(theApp.m_strDevice);
+    SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
+    if (!g_pMathThread->StartThread()) EndRun(ResultIoError);
+}
+
+LRESULT CFourthPage::OnWorkerResult(WPARAM, LPARAM code) {
+    if (g_pMathThread && code == ResultBadFile) {
+        m_strFaultyFile = g_pMathThread->GetFaultyFile();
+        m_Fault = g_pMathThread->GetFault();
+    }
+    // The engine's thread waits inside this report; the rest happens once it has ended.
+    EndRun(static_cast<int>(code));
+    return 0;
+}
+
+void CFourthPage::EndRun(int code) {
+    m_nResult = code;
+    PostWorkerEnded();
+}
+
+void CFourthPage::OnWorkerEnded() {
+    CMathThread* engine = g_pMathThread;
+    g_pMathThread = nullptr;
+    DisposeEndedWorker(engine);
+    const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault);
+    if (!message.empty()) MessageBox1251(m_hWnd, message, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+    if (m_nResult == ResultDone) {
+        m_pFrame->ActivateNextPage();
+    } else {
+        m_pFrame->SetActivePage(m_pFrame->GetFirstPage());
+    }
+}
+
+std::string CFourthPage::GetSelectedPortText() {
+    return theApp.m_pMasterDlg ? theApp.m_pMasterDlg->m_Second.GetSelectedPort() : std::string();
+}
+
+void CFourthPage::SetStatusText(const std::string& text) {
+    SetWindowText1251(m_StatusText, text);
+}
+
+void CFourthPage::SetProgressPos(uint32_t position) {
+    SendMessageW(m_Progress, PBM_SETPOS, position, 0);
+}
+
+void CFourthPage::SetProgressSteps(uint32_t upper) {
+    SendMessageW(m_Progress, PBM_SETRANGE32, 0, static_cast<LPARAM>(upper));
+    SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
+    SendMessageW(m_Progress, PBM_SETSTEP, 1, 0);
+}
+
+void CFourthPage::StepProgress() {
+    SendMessageW(m_Progress, PBM_STEPIT, 0, 0);
+}
+
+bool CFourthPage::IsFormatChecked() {
+    return theApp.m_pMasterDlg && theApp.m_pMasterDlg->m_ThirdPage.IsFormatChecked();
+}
+
+void CFourthPage::ShowMessage(const std::string& text, const std::string& caption) {
+    MessageBox1251(m_hWnd, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CFourthPage::ShowAppMessage(const std::string& text) {
+    AppMessageBox(m_hWnd, text.c_str());
+}
+
+void CFourthPage::ReportResult(int code) {
+    SendReport(0, code);
+}

@@ -1,0 +1,52 @@
+// The progress page: each showing starts one flashing run; the engine drives the bar, the
+// status text and its boxes from its own thread until it reports, and the report moves the
+// assistant on.
+#pragma once
+
+#include <string>
+
+#include "app/worker_report.h"
+#include "flash/math_thread.h"
+
+class CFourthPage : public CWorkerPage, public IEngineUi {
+  public:
+    CFourthPage();
+    ~CFourthPage() override;
+    void OnPageShown() override;
+
+    LRESULT OnWorkerResult(WPARAM, LPARAM code);
+
+    // IEngineUi, called on the engine's thread.
+    std::string GetSelectedPortText() override;
+    void SetStatusText(const std::string& text) override;
+    void SetProgressPos(uint32_t position) override;
+    void SetProgressSteps(uint32_t upper) override;
+    void StepProgress() override;
+    bool IsFormatChecked() override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+    void ShowAppMessage(const std::string& text) override;
+    void ReportResult(int code) override;
+
+    HWND m_Progress = nullptr;
+    HWND m_StatusText = nullptr;
+    HWND m_SidePicture = nullptr;
+
+  protected:
+    BOOL OnInitDialog() override;
+    LRESULT OnWorkerReport(WPARAM wParam, LPARAM lParam) override {
+        return OnWorkerResult(wParam, lParam);
+    }
+    // After the engine's thread has ended: dispose of it, the box, then the page.
+    void OnWorkerEnded() override;
+
+  private:
+    void EndRun(int code);
+
+    int m_nResult = 0;
+    std::string m_strFaultyFile;
+    FileFault m_Fault = FileFault::None;
+};
+
+// The box text for a run's result code; empty for success and Cancel. `file` and `fault`
+// describe a file the run could not use (code 11).
+std::string ResultMessage(int code, const std::string& file, FileFault fault);

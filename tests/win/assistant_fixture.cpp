@@ -1,0 +1,110 @@
+#include "assistant_fixture.h"
+
+#include "framework/find.h"
+#include "framework/text.h"
+
+std::string EnvText(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        if (GetTickCount() - start >= ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+void Assistant::SetUp() {
+    theApp.m_strDevice = "ПЛК-317";
+    theApp.m_strVersion = "3.2.1";
+    theApp.m_szAppDir[0] = '\0';  // no dlgs14.bmp where the test runs
+    theApp.m_pMasterDlg = &m_dlg;
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    m_previous = previous;
+    ASSERT_TRUE(m_dlg.Create(nullptr));
+    ShowWindow(m_dlg.GetSafeHwnd(), SW_SHOW);
+    SetForegroundWindow(m_dlg.GetSafeHwnd());
+}
+
+void Assistant::TearDown() {
+    // A reader or engine still running ends before the windows go.
+    PumpUntil([this] { return !m_dlg.m_ThirdPage.m_pReader && !g_pMathThread; }, 120000);
+    if (m_dlg.GetSafeHwnd()) DestroyWindow(m_dlg.GetSafeHwnd());
+    theApp.m_pMasterDlg = nullptr;
+    SetCurrentDirectoryA(m_previous.c_str());
+}
+
+namespace {
+
+void CopyFolder(const std::string& from, const std::string& to) {
+    CreateDirectoryA(to.c_str(), nullptr);
+    CFileFind finder;
+    if (!finder.FindFile(from + "\\*.*")) return;
+    while (finder.FindNextFile()) {
+        if (finder.IsDots() || finder.IsDirectory()) continue;
+        CopyFileA((from + "\\" + finder.GetFileName()).c_str(),
+                  (to + "\\" + finder.GetFileName()).c_str(), FALSE);
+    }
+}
+
+void RemoveFolder(const std::string& folder) {
+    CFileFind finder;
+    if (finder.FindFile(folder + "\\*.*")) {
+        while (finder.FindNextFile()) {
+            if (finder.IsDots()) continue;
+            const std::string path = folder + "\\" + finder.GetFileName();
+            if (finder.IsDirectory()) {
+                RemoveFolder(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        }
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
+
+void Assistant::UseWorkFolder(bool withSystem) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_work = std::string(temp) + "plcflash_" + info->name();
+    RemoveFolder(m_work);
+    CreateDirectoryA(m_work.c_str(), nullptr);
+    CreateDirectoryA((m_work + "\\data").c_str(), nullptr);
+    if (withSystem) {
+        const std::string sample = EnvText("PLCFLASH_SAMPLE");
+        CopyFolder(sample + "\\system", m_work + "\\system");
+        CopyFolder(sample + "\\data", m_work + "\\data");
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA(m_work.c_str()));
+}
+
+void Assistant::ReadIdentityThrough(const std::string& port, DWORD ms) {
+    ASSERT_EQ(Position(), 1);
+    ASSERT_NE(SendMessageW(m_dlg.m_Second.m_PortList, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                           reinterpret_cast<LPARAM>(Widen1251(port).c_str())),
+              CB_ERR)
+        << port << " is not in the port list";
+    Next();
+    ASSERT_EQ(Position(), 2);
+    ASSERT_TRUE(PumpUntil([this] { return !m_dlg.m_ThirdPage.m_pReader; }, ms));
+}
+
+void Assistant::Shot(const std::string& name) {
+    const std::string folder = EnvText("PLCFLASH_SCREENSHOTS");
+    if (folder.empty()) return;
+    Pump();
+    SaveWindowPicture(m_dlg.GetSafeHwnd(), folder + "\\" + name + ".bmp");
+}

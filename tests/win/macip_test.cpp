@@ -1,0 +1,162 @@
+// The MAC/IP page against simulated controllers (scripts/wine-tests.sh maps them): a good
+// reading, a silent controller, a controller whose identity file is damaged; then what the
+// user types.
+#include <string>
+
+#include "assistant_fixture.h"
+#include "framework/file.h"
+#include "framework/text.h"
+#include "identity/macip_page.h"
+
+namespace {
+
+class MacIpPage : public Assistant {
+  protected:
+    CThirdPage& Page() { return m_dlg.m_ThirdPage; }
+    HWND Mac(int i) { return Page().m_MacByte[i].GetSafeHwnd(); }
+    std::string MacText(int i) { return GetWindowText1251(Mac(i)); }
+    std::string Status() { return GetWindowText1251(Page().m_StatusText); }
+    bool Checked() { return Page().IsFormatChecked(); }
+    int IpFields(DWORD* address) {
+        return static_cast<int>(
+            SendMessageW(Page().m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(address)));
+    }
+    void Type(const std::string& keys) {
+        for (char c : keys) SendMessageW(GetFocus(), WM_CHAR, static_cast<WPARAM>(c), 0);
+    }
+    bool FocusInIpControl() {
+        HWND focus = GetFocus();
+        return focus == Page().m_IpAddress || GetParent(focus) == Page().m_IpAddress;
+    }
+    void WriteLocalIdentity(const std::string& text) {
+        CFile file;
+        ASSERT_TRUE(file.Open("data\\local_addres.dat", CFile::modeCreate | CFile::modeWrite));
+        file.Write(text.data(), static_cast<uint32_t>(text.size()));
+    }
+};
+
+std::string ReadText(const std::string& path) {
+    CFile file;
+    if (!file.Open(path, CFile::modeRead)) return "<missing>";
+    std::string bytes(static_cast<size_t>(file.GetLength()), '\0');
+    if (!bytes.empty()) file.Read(&bytes[0], static_cast<uint32_t>(bytes.size()));
+    return bytes;
+}
+
+TEST_F(MacIpPage, GoodReadingShowsTheControllersIdentityAndOffersFormatting) {
+    UseWorkFolder(false);
+    Next();
+    const std::string port = EnvText("PLCSIM_IDENTITY_PORT");
+    ASSERT_NE(SendMessageW(m_dlg.m_Second.m_PortList, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                           reinterpret_cast<LPARAM>(Widen1251(port).c_str())),
+              CB_ERR);
+    Next();
+    // Reading: every button off, formatting forced.
+    ASSERT_EQ(Position(), 2);
+    EXPECT_EQ(Status(), "Подождите...");
+    EXPECT_FALSE(Enabled(ID_WIZBACK) || Enabled(ID_WIZNEXT) || Enabled(IDCANCEL) ||
+                 Enabled(ID_WIZFINISH));
+    EXPECT_TRUE(Checked());
+    EXPECT_FALSE(IsWindowEnabled(Page().m_FormatCheck));
+    Shot("macip-reading");
+    ASSERT_TRUE(PumpUntil([this] { return !Page().m_pReader; }, 60000));
+
+    // Read: the controller's MAC and IP, formatting offered and off.
+    const char* bytes[] = {"00", "1A", "2B", "3C", "4D", "5E"};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), bytes[i]) << i;
+    DWORD address = 0;
+    EXPECT_EQ(IpFields(&address), 4);
+    EXPECT_EQ(address, 0xC0A8010Au);
+    EXPECT_EQ(Status(), "\n\nMAC-адрес и IP, считанные из прибора:");
+    EXPECT_FALSE(Checked());
+    EXPECT_TRUE(IsWindowEnabled(Page().m_FormatCheck) && IsWindowEnabled(Page().m_FormatWarning));
+    EXPECT_EQ(GetFocus(), Mac(0));
+    EXPECT_TRUE(Enabled(ID_WIZBACK) && Enabled(ID_WIZNEXT) && Enabled(IDCANCEL));
+    EXPECT_FALSE(Enabled(ID_WIZFINISH));
+    EXPECT_NE(ReadText("data\\calib.inc"), "<missing>") << "the 317's calibration is kept";
+    Shot("macip-read");
+
+    // Twelve digits typed straight away replace all six bytes: each field is entered selected.
+    Type("a1B2c3D4e5F6");
+    const char* typed[] = {"a1", "B2", "c3", "D4", "e5", "F6"};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), typed[i]) << i;
+    EXPECT_TRUE(FocusInIpControl());
+    ASSERT_TRUE(Page().SaveIdentityFile());
+    EXPECT_EQ(ReadText("data\\local_addres.dat"), "EMAC=a1:B2:c3:D4:e5:F6\r\nIP=C0:A8:01:0A\r\n");
+    Next();
+    EXPECT_EQ(Position(), 3);
+}
+
+TEST_F(MacIpPage, SilentControllerAsksForTheMacWithTheLocalIpAndForcesFormatting) {
+    UseWorkFolder(false);
+    WriteLocalIdentity("EMAC=00:00:00:00:00:01\r\nIP=0A:00:00:05\r\n");
+    theApp.m_strDevice = "ПЛК-110";  // no calibration file to wait for as well
+    Next();
+    ReadIdentityThrough(EnvText("PLCSIM_SILENT_PORT"), 120000);
+    EXPECT_EQ(Status(), kNotReadText);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), "") << i;
+    DWORD address = 0;
+    EXPECT_EQ(IpFields(&address), 4);
+    EXPECT_EQ(address, 0x0A000005u);
+    EXPECT_TRUE(Checked());
+    EXPECT_FALSE(IsWindowEnabled(Page().m_FormatCheck) || IsWindowEnabled(Page().m_FormatWarning));
+    EXPECT_EQ(GetFocus(), Mac(0));
+    Shot("macip-not-read");
+
+    // Only hexadecimal digits; two of them move on.
+    Type("0g5");
+    EXPECT_EQ(MacText(0), "05");
+    EXPECT_EQ(GetFocus(), Mac(1));
+    Type("7\b");
+    EXPECT_EQ(MacText(1), "7") << "Backspace is not a hex digit";
+
+    // Next with MAC fields missing, then with an IP of three octets: a box each, and the page
+    // stays with what was typed.
+    {
+        BoxWatcher boxes;
+        Next();
+        EXPECT_EQ(Position(), 2);
+        for (int i = 2; i < 6; ++i) SetWindowText1251(Mac(i), "F");
+        SendMessageW(Page().m_IpAddress, IPM_CLEARADDRESS, 0, 0);
+        HWND octet = GetWindow(Page().m_IpAddress, GW_CHILD);
+        for (int i = 0; i < 3 && octet; ++i, octet = GetWindow(octet, GW_HWNDNEXT)) {
+            SetWindowTextW(octet, L"10");
+        }
+        Next();
+        EXPECT_EQ(Position(), 2);
+        const auto seen = boxes.Boxes();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].caption, "Ошибка");
+        EXPECT_EQ(seen[0].text, "Не ввели MAC адрес!");
+        EXPECT_EQ(seen[1].text, "Не ввели IP!");
+    }
+    EXPECT_EQ(MacText(0), "05");
+
+    // Tab in the sixth field goes to the IP control, with Shift too.
+    SetFocus(Mac(5));
+    MSG tab{Mac(5), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+    EXPECT_TRUE(Page().PreTranslateMessage(&tab));
+    EXPECT_TRUE(FocusInIpControl());
+
+    // A complete IP and single-digit bytes pass; the file pads them.
+    SendMessageW(Page().m_IpAddress, IPM_SETADDRESS, 0, 0x0A000006);
+    Next();
+    EXPECT_EQ(Position(), 3);
+    ASSERT_TRUE(Page().SaveIdentityFile());
+    EXPECT_EQ(ReadText("data\\local_addres.dat"), "EMAC=05:07:0F:0F:0F:0F\r\nIP=0A:00:00:06\r\n");
+}
+
+TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {
+    UseWorkFolder(false);
+    theApp.m_strDevice = "ПЛК-110";
+    Next();
+    ReadIdentityThrough(EnvText("PLCSIM_DAMAGED_PORT"));
+    EXPECT_EQ(Status(), kNotReadText);
+    DWORD address = 0;
+    EXPECT_EQ(IpFields(&address), 0);
+    EXPECT_TRUE(Checked());
+    EXPECT_FALSE(IsWindowEnabled(Page().m_FormatCheck));
+    EXPECT_TRUE(Enabled(ID_WIZBACK) && Enabled(ID_WIZNEXT) && Enabled(IDCANCEL));
+}
+
+}  // namespace

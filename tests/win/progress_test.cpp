@@ -1,0 +1,127 @@
+// The progress page: the box for each result code, and whole runs from the jumper page against
+// a simulated controller (PLCSIM_RUN_PORT, which restarts its boot loader after each run).
+#include <string>
+#include <vector>
+
+#include "assistant_fixture.h"
+#include "framework/text.h"
+#include "pages/progress_page.h"
+
+namespace {
+
+TEST(ProgressPage, ResultMessages) {
+    struct Case {
+        int code;
+        FileFault fault;
+        std::string text;
+    };
+    const std::string other = "Возникли ошибки, попробуйте еще раз.";
+    const Case cases[] = {
+        {ResultDone, FileFault::None, ""},
+        {ResultStopped, FileFault::None, ""},
+        {ResultNoAnswer, FileFault::None, "Контроллер не отвечает!"},
+        {ResultOpenFailed, FileFault::None, "Не удалось открыть com порт!"},
+        {ResultNakLimit, FileFault::None, other},
+        {ResultProtocol, FileFault::None, other},
+        {ResultIoError, FileFault::None, other},
+        {ResultBadFile, FileFault::CannotOpen,
+         "Не удалось открыть файл data\\x.bin. Прошивка остановлена."},
+        {ResultBadFile, FileFault::NameTooLong,
+         "Слишком длинное имя файла data\\x.bin для контроллера. Прошивка остановлена."},
+        {ResultBadFile, FileFault::CannotWrite,
+         "Не удалось записать файл data\\x.bin. Прошивка не начиналась."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ResultMessage(c.code, "data\\x.bin", c.fault), c.text) << c.code;
+    }
+}
+
+class ProgressRun : public Assistant {
+  protected:
+    // Identity from the identity controller, then the run on `port` from the jumper page.
+    void StartRunOn(const std::string& port) {
+        UseWorkFolder(true);
+        Next();
+        ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT"));
+        Next();
+        ASSERT_EQ(Position(), 3);
+        HWND list = m_dlg.m_Second.m_PortList;
+        const std::wstring name = Widen1251(port);
+        if (SendMessageW(list, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(name.c_str())) == CB_ERR) {
+            // A port Windows does not list: chosen as if it had been there.
+            const LRESULT at =
+                SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
+        }
+        Next();
+        ASSERT_EQ(Position(), 4);
+    }
+    uint32_t BarPosition() {
+        return static_cast<uint32_t>(SendMessageW(m_dlg.m_FourthPage.m_Progress, PBM_GETPOS, 0, 0));
+    }
+    bool RunEnded() { return !g_pMathThread && Position() != 4; }
+};
+
+// Seen while a box is up: which page the assistant showed then.
+struct PageAtBox {
+    CMasterDlg* dlg;
+    std::vector<bool> welcomeVisible;
+};
+
+void NoteWelcomeVisible(void* context) {
+    auto* seen = static_cast<PageAtBox*>(context);
+    seen->welcomeVisible.push_back(IsWindowVisible(seen->dlg->m_FirstPage.GetSafeHwnd()) != FALSE);
+}
+
+TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
+    BoxWatcher boxes;
+    StartRunOn(EnvText("PLCSIM_RUN_PORT"));
+    EXPECT_EQ(GetWindowText1251(m_dlg.m_FourthPage.m_StatusText), "Идет прошивка прибора!");
+    EXPECT_TRUE(Enabled(IDCANCEL));
+    EXPECT_FALSE(Enabled(ID_WIZBACK) || Enabled(ID_WIZNEXT) || Enabled(ID_WIZFINISH));
+    ASSERT_TRUE(PumpUntil([this] { return BarPosition() > 30 || RunEnded(); }, 120000));
+    Shot("progress");
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 180000))
+        << GetWindowText1251(m_dlg.m_FourthPage.m_StatusText) << ", bar at " << BarPosition()
+        << ", boxes " << boxes.Boxes().size();
+    EXPECT_EQ(Position(), 5);
+    const auto seen = boxes.Boxes();
+    ASSERT_EQ(seen.size(), 3u) << "the jumper and Reset twice";
+    for (const SeenBox& box : seen) EXPECT_EQ(box.caption, "Обновления прошивки ПЛК-317");
+    EXPECT_NE(GetWindowText1251(m_dlg.m_FifthPage.GetDlgItem(IDC_TEXT)).find("3.2.1"),
+              std::string::npos)
+        << "the sample kernel's target version";
+    Shot("result");
+}
+
+TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
+    PageAtBox pageAtBox{&m_dlg, {}};
+    BoxWatcher boxes(GetCurrentProcessId(), &NoteWelcomeVisible, &pageAtBox);
+    StartRunOn("COM30");
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 60000));
+    EXPECT_EQ(Position(), 0);
+    const auto seen = boxes.Boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Ошибка");
+    EXPECT_EQ(seen[0].text, "Не удалось открыть com порт!");
+    EXPECT_EQ(pageAtBox.welcomeVisible, std::vector<bool>{false}) << "the box comes first";
+}
+
+TEST_F(ProgressRun, CancelReturnsToTheWelcomePageWithoutABox) {
+    BoxWatcher boxes;
+    StartRunOn(EnvText("PLCSIM_RUN_PORT"));
+    // Every run starts its bar at 0 of 0..100.
+    EXPECT_EQ(SendMessageW(m_dlg.m_FourthPage.m_Progress, PBM_GETRANGE, FALSE, 0), 100);
+    EXPECT_EQ(BarPosition(), 0u);
+    ASSERT_TRUE(PumpUntil([this] { return BarPosition() > 0 || RunEnded(); }, 60000));
+    SendMessageW(m_dlg.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 60000));
+    EXPECT_EQ(Position(), 0);
+    EXPECT_TRUE(IsWindow(m_dlg.GetSafeHwnd())) << "Cancel during a run does not close";
+    for (const SeenBox& box : boxes.Boxes()) {
+        EXPECT_NE(box.caption, "Ошибка") << box.text;
+    }
+}
+
+}  // namespace
