@@ -74,6 +74,7 @@ void CFourthPage::OnPageShown() {
     g_pMathThread->SetDevice(theApp.m_strDevice);
     SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
+    m_nShownPosition = 0;
     if (!g_pMathThread->StartThread()) EndRun(ResultIoError);
 }
 
@@ -114,12 +115,14 @@ void CFourthPage::SetStatusText(const std::string& text) {
 }
 
 void CFourthPage::SetProgressPos(uint32_t position) {
+    if (m_nShownPosition.exchange(position) == position) return;
     SendMessageW(m_Progress, PBM_SETPOS, position, 0);
 }
 
 void CFourthPage::SetProgressSteps(uint32_t upper) {
     SendMessageW(m_Progress, PBM_SETRANGE32, 0, static_cast<LPARAM>(upper));
     SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
+    m_nShownPosition = 0;
     SendMessageW(m_Progress, PBM_SETSTEP, 1, 0);
 }
 

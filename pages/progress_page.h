@@ -3,6 +3,7 @@
 // assistant on.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "app/worker_report.h"
@@ -43,6 +44,8 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     void EndRun(int code);
 
     int m_nResult = 0;
+    // The engine reports after every block; the bar only needs to hear of a new position.
+    std::atomic<uint32_t> m_nShownPosition{0};
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
 };

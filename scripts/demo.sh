@@ -1,57 +1,70 @@
 #!/usr/bin/env bash
-# The assistant against the simulated controller: plcsim on COM3 of a Russian Wine prefix,
-# plcflash.exe started in a sample folder. With a display it runs until you close it; without
-# one it runs under Xvfb, and a screenshot is saved in build/demo.
+# The assistant against the simulated controller: plcsim on COM3 of a Russian Wine prefix, a
+# model 317 that is read in its running kernel and then reflashed through its boot loader, and
+# plcflash.exe started in a sample installation folder.
+# With a display the window opens for a person to click through. Without one the good run is
+# driven through the window by our UI driver under Xvfb, on a Wine desktop that draws title bars,
+# and a picture of every page is saved in docs/screens.
 set -euo pipefail
 source "$(dirname "$0")/wine-common.sh"
 DEMO=$ROOT/build/demo
+SIMS=$ROOT/build/demo-sims
+SHOTS=$ROOT/docs/screens
 mkdir -p "$RUN_DIR"
 trap cleanup EXIT
 
-rm -rf "$DEMO"
-mkdir -p "$DEMO"
-cp -r "$ROOT/scripts/sample/." "$DEMO/"
-cp "$BUILD_WIN/plcflash.exe" "$DEMO/"
-echo "left over from an earlier run" >"$DEMO/data/calib.inc"
-
 headless=1
-[ -n "${DISPLAY:-}" ] && headless=0
+[ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && headless=0
 if [ $headless = 1 ]; then start_display; else start_display use_existing; fi
 init_prefix
-start_sim demo COM3 --log "$RUN_DIR/demo-controller.log"
-apply_ports
 
+# The controller: its identity and calibration files in its flash file system, its images kept.
+rm -rf "$SIMS" && mkdir -p "$SIMS/good/files" "$SIMS/good/images"
+printf 'EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n' >"$SIMS/good/files/local_addres.dat"
+printf 'calibration of this controller\r\n' >"$SIMS/good/files/calib.inc"
+manual=1500
+[ $headless = 1 ] && manual=100
+start_sim demo COM3 --start core --then loader --then-ms 6000 --request-ms 300 \
+    --manual-ms "$manual" --idle-ms 60000 --files "$SIMS/good/files" \
+    --images "$SIMS/good/images" --log "$RUN_DIR/demo-controller.log"
+apply_ports
 echo "plcsim is the controller on COM3 (what it saw: $RUN_DIR/demo-controller.log)"
+echo "what it holds afterwards: $SIMS/good/files and $SIMS/good/images"
+
 if [ $headless = 0 ]; then
+    rm -rf "$DEMO" && mkdir -p "$DEMO"
+    cp -r "$ROOT/scripts/sample/." "$DEMO/"
+    cp "$BUILD_WIN/plcflash.exe" "$DEMO/"
+    echo "choose COM3 on the port page; after the MAC/IP page wait about 6 s on the jumper page"
+    echo "(the simulated engineer sets the jumper and presses Reset), then go on"
     (cd "$DEMO" && wine plcflash.exe)
     exit 0
 fi
 
-# Headless: no window manager draws title bars, so Wine's own desktop window does; wait for
-# the assistant in it, photograph it, close it with Cancel.
-(cd "$DEMO" && wine explorer /desktop=plcflash,800x560 plcflash.exe) &
-app=$!
-win=
-for _ in $(seq 200); do
-    win=$(xdotool search --name 'Wine' 2>/dev/null | head -n1 || true)
-    [ -n "$win" ] && break
-    sleep 0.1
+# Headless: the good run, driven from outside. Wine's own desktop window draws the title bars
+# that Xvfb, having no window manager, would not.
+rm -rf "$SHOTS" && mkdir -p "$SHOTS" "$RUN_DIR/demo-e2e"
+export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
+export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
+export PLCFLASH_SCREENSHOTS=$(winepath -w "$SHOTS")
+export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/demo-e2e")
+export E2E_PORT_GOOD=COM3 E2E_RESET_MS=6500
+export E2E_FIGURES=$(winepath -w "$RUN_DIR/demo-figures.txt")
+result=$RUN_DIR/demo-result.xml
+rm -f "$result" "$RUN_DIR/demo-figures.txt"
+wine explorer /desktop=plcflash,640x480 "$BUILD_WIN/tests/win/plcflash_e2e.exe" \
+    --gtest_filter=EndToEnd.GoodRunOfA317 --gtest_output="xml:$(winepath -w "$result")" \
+    >"$RUN_DIR/demo-driver.log" 2>&1 || true
+for bmp in "$SHOTS"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    name=$(basename "$bmp" .bmp)
+    convert "$bmp" "$SHOTS/${name#GoodRunOfA317-}.png" && rm "$bmp"
 done
-[ -n "$win" ] || { echo "the assistant did not open" >&2; exit 1; }
-sleep 2
-import -window "$win" "$DEMO/screenshot-startup.png"
-echo "screenshot: $DEMO/screenshot-startup.png"
-# The Cancel button ("Отмена"), where the template puts it in Wine's desktop.
-xdotool mousemove --window "$win" 415 358 click 1 2>/dev/null || true
-# Wine's desktop window outlives the program: the program's exit shows in its clean-up, which
-# removes the calibration file left from an earlier run.
-for _ in $(seq 100); do [ -e "$DEMO/data/calib.inc" ] || break; sleep 0.1; done
-[ -e "$DEMO/data/calib.inc" ] && { echo "the assistant did not close cleanly" >&2; exit 1; }
-
-# Until the assistant's pages drive it, the engine of the same Windows build flashes the sample
-# through COM3 from the console tool: three uploads, the formatting report, the data files.
-echo "flashing the sample installation through COM3 with plcflash-cli.exe"
-wine "$BUILD_WIN/cli/plcflash-cli.exe" flash --port COM3 --dir "$(winepath -w "$DEMO")" \
-    --format --yes 2>&1 | tr -d '\r' | iconv -f CP1251 -t UTF-8 | tee "$DEMO/flash.log"
-grep -q 'flashing done' "$DEMO/flash.log" || { echo "the flashing run failed" >&2; exit 1; }
-echo "demo finished; the controller's log: $RUN_DIR/demo-controller.log"
+if ! grep -q 'failures="0"' "$result" 2>/dev/null; then
+    tr -d '\r' <"$RUN_DIR/demo-driver.log" | iconv -f CP1251 -t UTF-8 -c | tail -n 40 >&2
+    echo "the demo run failed" >&2
+    exit 1
+fi
+echo "the good run went through: welcome, port COM3, MAC/IP read, jumper, progress, result"
+echo "pictures of every page: $SHOTS"
+echo "plcflash.exe over the run: $(tr '\n' ' ' <"$RUN_DIR/demo-figures.txt")"

@@ -24,12 +24,45 @@ start_sim silent COM13 --start core --rd-silent
 start_sim damaged COM14 --start core --files "$RUN_DIR/damaged-files"
 start_sim run COM15 --request-ms 300 --manual-ms 100 --idle-ms 15000 --files "$RUN_DIR/run-files" \
     --log "$RUN_DIR/run-line.log"
+# The end-to-end scenarios' controllers, each read in its running kernel first and then
+# reflashed through its boot loader (--then loader).
+SIMS=$RUN_DIR/sims
+rm -rf "$SIMS" "$RUN_DIR/e2e" && mkdir -p "$RUN_DIR/e2e"
+e2e_sim() {
+    local name=$1 com=$2
+    shift 2
+    mkdir -p "$SIMS/$name/files" "$SIMS/$name/images"
+    start_sim "e2e-$name" "$com" --start core --then loader --then-ms 6000 \
+        --request-ms 300 --manual-ms 100 \
+        --files "$SIMS/$name/files" --images "$SIMS/$name/images" \
+        --log "$RUN_DIR/e2e-$name-line.log" "$@"
+}
+identity() { printf 'EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n' >"$SIMS/$1/files/local_addres.dat"; }
+e2e_sim good COM21 --idle-ms 20000
+identity good
+printf 'calibration of this controller\r\n\x01\x02\xff' >"$SIMS/good/files/calib.inc"
+e2e_sim format COM22 --idle-ms 20000 --bad-pages 5
+identity format
+e2e_sim silent COM23 --idle-ms 20000 --rd-silent
+e2e_sim cancel COM25 --idle-ms 6000
+identity cancel
+e2e_sim drop COM26 --idle-ms 20000 --fault-image 3 --silent-after-block 30
+identity drop
+e2e_sim check COM27 --idle-ms 20000
+identity check
+wine reg delete 'HKLM\Software\Wine\Ports' /v COM24 /f >/dev/null 2>&1 || true
 apply_ports
+# A port Windows still lists but that is gone, like an unplugged USB adapter's.
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Unplugged' /t REG_SZ /d COM24 \
+    /f >/dev/null 2>&1
 
 export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
 export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
 export PLCSIM_IDENTITY_PORT=COM11 PLCSIM_SILENT_PORT=COM13 PLCSIM_DAMAGED_PORT=COM14
 export PLCSIM_RUN_PORT=COM15
+export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_MISSING=COM24
+export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
+export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e") E2E_RESET_MS=6500
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 SHOTS=$ROOT/build/screenshots

@@ -230,6 +230,7 @@ bool BootLoader::Run() {
                 FileService files(m_line, m_options.filesFolder, m_options.fileFaults,
                                   m_options.idleTimeoutMs);
                 files.SetObserver([this](const FileServiceEvent& e) { Notify(e.what, e.detail); });
+                if (m_options.idleOnceServed) files.IdleOnceServed();
                 files.Serve();
                 Notify("done", BootStageName(stage));
                 return true;

@@ -44,6 +44,7 @@ struct BootOptions {
     uint32_t badPages = 2;
     uint32_t formatOutputBytes = 6144;  // printed while formatting
     uint32_t idleTimeoutMs = 0;         // 0: wait for the program forever
+    bool idleOnceServed = false;        // the kernel's idle time counts only once it was asked
     ReceiverFaults receiverFaults;      // for the image uploads
     uint32_t faultImage = 0;            // which upload of a run (1..3) has them; 0: every one
     bool omitCoreMessage = false;       // the kernel starts without "Loading PLC core completed!"

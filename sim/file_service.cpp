@@ -235,11 +235,12 @@ void FileService::Serve() {
         uint8_t sync[2];
         const uint32_t slice = 1000;
         if (m_line.Receive(sync, 1, slice, 0) == 0) {
-            quietMs += slice;
+            if (m_served || !m_idleOnceServed) quietMs += slice;
             if (m_idleTimeoutMs && quietMs >= m_idleTimeoutMs) return;
             continue;
         }
         quietMs = 0;
+        m_served = true;
         if (m_silent) continue;
         if (m_line.ReceiveAll(sync + 1, 1, 500) != 1) continue;
         const uint16_t word = Word(sync);

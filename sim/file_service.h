@@ -39,6 +39,8 @@ class FileService {
 
     // Serves until the program has said nothing for the idle time-out (0: for ever).
     void Serve();
+    // The idle time counts only after the first frame: a controller waiting to be read.
+    void IdleOnceServed() { m_idleOnceServed = true; }
 
     void SetObserver(std::function<void(const FileServiceEvent&)> observer) {
         m_observer = std::move(observer);
@@ -62,6 +64,8 @@ class FileService {
     std::string m_folder;
     FileServiceFaults m_faults;
     uint32_t m_idleTimeoutMs;
+    bool m_idleOnceServed = false;
+    bool m_served = false;
     std::function<void(const FileServiceEvent&)> m_observer;
 
     uint32_t m_packets = 0;  // packets taken, for the faults

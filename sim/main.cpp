@@ -27,8 +27,10 @@ const char kUsage[] =
     "  --manual-ms N           time the engineer takes for the jumper and Reset (1500)\n"
     "  --bad-pages N           bad pages the format report names (2)\n"
     "  --start STAGE           stage the boot loader starts at (loader)\n"
-    "  --then STAGE            after a run from \"core\" has gone idle (--idle-ms), start the\n"
-    "                          next at STAGE: the engineer set the jumper and pressed Reset\n"
+    "  --then STAGE            once the running kernel (--start core) has been read and then\n"
+    "                          left alone for --then-ms, start over at STAGE: the engineer set\n"
+    "                          the jumper and pressed Reset; after a whole run, \"core\" again\n"
+    "  --then-ms N             see --then (3000)\n"
     "  --silent-after STAGE    fall silent once that stage's prompt is out\n"
     "  --garbage N             N bytes of line noise before every prompt\n"
     "  --split-ms N            send every prompt in two writes N ms apart\n"
@@ -93,6 +95,7 @@ struct SimOptions {
     bool once = false;
     bool then = false;
     BootStage thenStage = BootStage::LoaderImage;
+    uint32_t thenMs = 3000;
 };
 
 SimOptions Parse(int argc, char** argv) {
@@ -123,6 +126,9 @@ SimOptions Parse(int argc, char** argv) {
         } else if (opt == "--then") {
             o.then = true;
             if (!ParseBootStage(value(), &o.thenStage)) Usage("unknown stage");
+        } else if (opt == "--then-ms") {
+            o.thenMs = Number(value());
+            if (!o.thenMs) Usage("--then-ms 0");
         } else if (opt == "--silent-after") {
             o.boot.faults.silentAfter = true;
             if (!ParseBootStage(value(), &o.boot.faults.silentStage)) Usage("unknown stage");
@@ -276,7 +282,12 @@ int main(int argc, char** argv) {
     if (options.mode == Mode::Receive) return ReceiveImages(line, options, record);
     const BootStage first = options.boot.start;
     for (;;) {
-        BootLoader loader(line, options.boot);
+        BootOptions run = options.boot;
+        if (options.then && run.start == BootStage::Kernel) {
+            run.idleTimeoutMs = options.thenMs;
+            run.idleOnceServed = true;
+        }
+        BootLoader loader(line, run);
         loader.SetObserver([&](const BootEvent& e) { record(e); });
         const bool completed = loader.Run();
         if (options.once) return completed ? 0 : 1;

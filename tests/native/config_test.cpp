@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/config.h"
+#include "fakes.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, IniParse, ::testing::ValuesIn(kIniCases),
                          });
 
 TEST(IniFile, ReadsTheFileAndReportsAMissingOne) {
-    const std::string path = ::testing::TempDir() + "plc_test.ini";
+    const std::string path = UniqueTempPath("plc_test.ini");
     {
         std::ofstream out(path, std::ios::binary);
         out << "Device = PLC-318 \r\nVersion=3.1\r\nignored\n";

@@ -44,7 +44,7 @@ struct Upload {
     std::string path;
 
     explicit Upload(const std::string& image) {
-        path = ::testing::TempDir() + "xmodem_image.bin";
+        path = UniqueTempPath("xmodem_image.bin");
         std::ofstream(path, std::ios::binary) << image;
         engine.OpenEnginePort();
         auto file = std::make_unique<CFile>();

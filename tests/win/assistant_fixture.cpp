@@ -1,12 +1,6 @@
 #include "assistant_fixture.h"
 
-#include "framework/find.h"
 #include "framework/text.h"
-
-std::string EnvText(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
     const DWORD start = GetTickCount();
@@ -42,38 +36,6 @@ void Assistant::TearDown() {
     theApp.m_pMasterDlg = nullptr;
     SetCurrentDirectoryA(m_previous.c_str());
 }
-
-namespace {
-
-void CopyFolder(const std::string& from, const std::string& to) {
-    CreateDirectoryA(to.c_str(), nullptr);
-    CFileFind finder;
-    if (!finder.FindFile(from + "\\*.*")) return;
-    while (finder.FindNextFile()) {
-        if (finder.IsDots() || finder.IsDirectory()) continue;
-        CopyFileA((from + "\\" + finder.GetFileName()).c_str(),
-                  (to + "\\" + finder.GetFileName()).c_str(), FALSE);
-    }
-}
-
-void RemoveFolder(const std::string& folder) {
-    CFileFind finder;
-    if (finder.FindFile(folder + "\\*.*")) {
-        while (finder.FindNextFile()) {
-            if (finder.IsDots()) continue;
-            const std::string path = folder + "\\" + finder.GetFileName();
-            if (finder.IsDirectory()) {
-                RemoveFolder(path);
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        }
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
-}  // namespace
 
 void Assistant::UseWorkFolder(bool withSystem) {
     char temp[MAX_PATH];

@@ -15,9 +15,8 @@
 #include "app/master_dlg.h"
 #include "app/tulm_app.h"
 #include "res/resource.h"
+#include "test_files.h"
 #include "ui_probe.h"
-
-std::string EnvText(const char* name);
 
 // Dispatches this thread's messages until `done` or `ms` have passed; the result of `done`.
 bool PumpUntil(const std::function<bool()>& done, DWORD ms);

@@ -9,38 +9,14 @@
 
 #include "fakes.h"
 #include "flash/math_thread.h"
-#include "framework/find.h"
+#include "test_files.h"
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string ReadAll(const std::string& path) {
-    CFile f;
-    if (!f.Open(path, CFile::modeRead)) return "<missing " + path + ">";
-    std::string bytes(static_cast<size_t>(f.GetLength()), '\0');
-    if (!bytes.empty()) f.Read(&bytes[0], static_cast<uint32_t>(bytes.size()));
-    return bytes;
-}
-
-void CopyFolder(const std::string& from, const std::string& to) {
-    CreateDirectoryA(to.c_str(), nullptr);
-    CFileFind finder;
-    ASSERT_TRUE(finder.FindFile(from + "\\*.*")) << from;
-    while (finder.FindNextFile()) {
-        if (finder.IsDots() || finder.IsDirectory()) continue;
-        ASSERT_TRUE(CopyFileA((from + "\\" + finder.GetFileName()).c_str(),
-                              (to + "\\" + finder.GetFileName()).c_str(), FALSE));
-    }
-}
-
 TEST(Win32FlashingRun, GoodRunThroughAComPort) {
-    const std::string port = Env("PLCSIM_FLASH_PORT");
-    const std::string sample = Env("PLCFLASH_SAMPLE");
-    const std::string stored = Env("PLCSIM_FLASH_FILES");
+    const std::string port = EnvText("PLCSIM_FLASH_PORT");
+    const std::string sample = EnvText("PLCFLASH_SAMPLE");
+    const std::string stored = EnvText("PLCSIM_FLASH_FILES");
     ASSERT_FALSE(port.empty() || sample.empty() || stored.empty())
         << "run under scripts/wine-tests.sh";
     char temp[MAX_PATH];

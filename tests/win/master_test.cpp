@@ -115,6 +115,12 @@ TEST_F(Assistant, PortListFromTheRegistrySortedTextOnly) {
     EXPECT_EQ(entries, (std::vector<std::string>{"COM1", "COM10", "COM2"}));
     SendMessageW(page.m_PortList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     EXPECT_EQ(page.GetSelectedPort(), "");
+
+    // No key at all (a PC without serial ports): an empty list, and the user can still go on.
+    SendMessageW(page.m_PortList, CB_RESETCONTENT, 0, 0);
+    page.FillPortList(HKEY_CURRENT_USER, "Software\\plcflash-tests\\no such key");
+    EXPECT_EQ(SendMessageW(page.m_PortList, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_TRUE(Enabled(ID_WIZBACK) && Enabled(ID_WIZNEXT) && Enabled(IDCANCEL));
 }
 
 }  // namespace

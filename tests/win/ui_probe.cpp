@@ -9,23 +9,27 @@ namespace {
 // A message box's text is the static control with this ID in every Windows version and Wine.
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-struct BoxSearch {
+struct TopSearch {
     DWORD pid;
+    bool (*accept)(HWND);
     HWND found;
 };
 
-BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM lParam) {
-    auto* search = reinterpret_cast<BoxSearch*>(lParam);
+BOOL CALLBACK FindTopProc(HWND hwnd, LPARAM lParam) {
+    auto* search = reinterpret_cast<TopSearch*>(lParam);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(hwnd, cls, 16);
-    if (pid == search->pid && IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770" &&
-        GetDlgItem(hwnd, kMessageBoxTextId)) {
+    if (pid == search->pid && IsWindowVisible(hwnd) && search->accept(hwnd)) {
         search->found = hwnd;
         return FALSE;
     }
     return TRUE;
+}
+
+bool IsMessageBox(HWND hwnd) {
+    wchar_t cls[16] = {};
+    GetClassNameW(hwnd, cls, 16);
+    return std::wstring(cls) == L"#32770" && GetDlgItem(hwnd, kMessageBoxTextId);
 }
 
 }  // namespace
@@ -38,10 +42,14 @@ std::string WindowText(HWND hwnd) {
     return Narrow1251(text);
 }
 
-HWND FindMessageBox(DWORD pid) {
-    BoxSearch search{pid, nullptr};
-    EnumWindows(&FindBoxProc, reinterpret_cast<LPARAM>(&search));
+HWND FindTopWindow(DWORD pid, bool (*accept)(HWND)) {
+    TopSearch search{pid, accept, nullptr};
+    EnumWindows(&FindTopProc, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+HWND FindMessageBox(DWORD pid) {
+    return FindTopWindow(pid, &IsMessageBox);
 }
 
 SeenBox AnswerMessageBox(HWND box) {

@@ -14,6 +14,9 @@
 // Text of any window, through WM_GETTEXT (which Windows carries across processes).
 std::string WindowText(HWND hwnd);
 
+// The first visible top-level window of process `pid` that `accept` takes; null when none.
+HWND FindTopWindow(DWORD pid, bool (*accept)(HWND));
+
 // A visible message box of process `pid`, null when none is shown.
 HWND FindMessageBox(DWORD pid);
 

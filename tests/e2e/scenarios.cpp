@@ -1,0 +1,312 @@
+// plcflash.exe, unchanged, as an engineer runs it: started in its folder, driven through its
+// window, against simulated controllers on COM ports with the real time-outs.
+// scripts/wine-tests.sh starts the controllers and names them in the environment.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/text.h"
+#include "res/resource.h"
+#include "test_files.h"
+#include "ui_driver.h"
+#include "ui_probe.h"
+
+namespace {
+
+// An uploaded image is the file and then the fill of its last block.
+bool SameImage(const std::string& received, const std::string& file) {
+    return received.size() >= file.size() && received.size() - file.size() < 128 &&
+           received.size() % 128 == 0 && received.compare(0, file.size(), file) == 0;
+}
+
+const char kPrefix[] = "Обновления прошивки ";
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(EnvText("PLCFLASH_EXE").empty() || EnvText("E2E_ROOT").empty())
+            << "run under scripts/wine-tests.sh";
+        m_driver.SetShotFolder(EnvText("PLCFLASH_SCREENSHOTS"),
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+
+    // The program's folder: plcflash.exe, plc.ini naming `device`, system\ and data\ from the
+    // sample installation.
+    void Install(const std::string& device) {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_install = EnvText("E2E_ROOT") + "\\" + info->name();
+        CreateDirectoryA(m_install.c_str(), nullptr);
+        const std::string sample = EnvText("PLCFLASH_SAMPLE");
+        ASSERT_TRUE(CopyFileA(EnvText("PLCFLASH_EXE").c_str(),
+                              (m_install + "\\plcflash.exe").c_str(), FALSE));
+        CopyFolder(sample + "\\system", m_install + "\\system");
+        CopyFolder(sample + "\\data", m_install + "\\data");
+        if (device.empty()) {
+            ASSERT_TRUE(CopyFileA((sample + "\\plc.ini").c_str(), (m_install + "\\plc.ini").c_str(),
+                                  FALSE));
+        } else {
+            ASSERT_TRUE(WriteAll(m_install + "\\plc.ini",
+                                 "Device = " + device + "\r\nVersion = 3.2.1\r\n"));
+        }
+    }
+
+    void Launch() {
+        ASSERT_TRUE(m_driver.Launch(m_install + "\\plcflash.exe"));
+        m_boxes = std::make_unique<BoxWatcher>(m_driver.Pid());
+    }
+
+    // Welcome, the port page with `port` chosen, and the MAC/IP page once its reading is over.
+    void ReadIdentityFrom(const std::string& port, DWORD ms = 120000) {
+        ASSERT_NO_FATAL_FAILURE(Launch());
+        ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 10000));
+        m_driver.Shot("welcome");
+        ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+        ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
+        ASSERT_TRUE(m_driver.SelectPort(port)) << port << " is not listed";
+        m_driver.Shot("port");
+        ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+        ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
+        ASSERT_TRUE(m_driver.WaitEnabled(ID_WIZNEXT, ms)) << "the reading did not end";
+    }
+
+    // What the boxes said, for failure messages.
+    std::string BoxesSaid() {
+        std::string said;
+        for (const SeenBox& box : m_boxes->Boxes())
+            said += "[" + box.caption + ": " + box.text + "] ";
+        return said;
+    }
+
+    // From the MAC/IP page through the jumper page to the progress page.
+    void StartFlashing() {
+        ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+        ASSERT_TRUE(m_driver.WaitForPage(Page::Jumper, 10000)) << BoxesSaid();
+        m_driver.Shot("jumper");
+        // The engineer sets the jumper and presses Reset before Next: the controllers here
+        // restart in their boot loader E2E_RESET_MS after they were last read.
+        Sleep(static_cast<DWORD>(std::atoi(EnvText("E2E_RESET_MS").c_str())));
+        ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+        ASSERT_TRUE(m_driver.WaitForPage(Page::Progress, 10000));
+        m_flashStart = GetTickCount();
+        m_flashCpuStart = m_driver.CpuSeconds();
+    }
+
+    // Waits for the run's end on `page`, noting the bar's positions and picturing it once.
+    void RunTo(Page page, DWORD ms = 300000) {
+        bool pictured = false;
+        for (DWORD waited = 0; waited < ms; waited += 100) {
+            const Page shown = m_driver.ShownPage();
+            // None: between two pages, or a box has the window disabled.
+            if (shown != Page::Progress && shown != Page::None) {
+                m_flashSeconds = (GetTickCount() - m_flashStart) / 1000.0;
+                m_flashCpuSeconds = m_driver.CpuSeconds() - m_flashCpuStart;
+                ASSERT_EQ(PageName(shown), std::string(PageName(page))) << BoxesSaid();
+                return;
+            }
+            m_driver.SampleMemory();
+            const int position = m_driver.ProgressPosition();
+            if (m_positions.empty() || m_positions.back() != position) {
+                m_positions.push_back(position);
+            }
+            if (!pictured && position > 40 && position < 90) {
+                m_driver.Shot("progress");
+                pictured = true;
+            }
+            Sleep(100);
+        }
+        FAIL() << "the run did not end";
+    }
+
+    std::vector<SeenBox> BoxesCaptioned(const std::string& caption) {
+        std::vector<SeenBox> found;
+        for (const SeenBox& box : m_boxes->Boxes()) {
+            if (box.caption == caption) found.push_back(box);
+        }
+        return found;
+    }
+
+    std::string Sim(const char* name) { return EnvText("E2E_SIMS") + "\\" + name; }
+
+    // What the controller holds after a good run: the images and every data file.
+    void ExpectControllerFlashed(const char* sim, const std::string& identity) {
+        const std::string sample = EnvText("PLCFLASH_SAMPLE");
+        const std::string images = Sim(sim) + "\\images";
+        const std::string loader = ReadAll(sample + "\\system\\Floader.bin");
+        EXPECT_TRUE(SameImage(ReadAll(images + "\\001-loader.bin"), loader));
+        EXPECT_TRUE(SameImage(ReadAll(images + "\\002-loader.bin"), loader));
+        EXPECT_TRUE(SameImage(ReadAll(images + "\\003-kernel.bin"),
+                              ReadAll(sample + "\\system\\Ethernet.bin")));
+        const std::string files = Sim(sim) + "\\files";
+        for (const char* name : {"settings.ini", "program.bin"}) {
+            EXPECT_EQ(ReadAll(files + "\\" + name), ReadAll(sample + "\\data\\" + name)) << name;
+        }
+        EXPECT_EQ(ReadAll(files + "\\local_addres.dat"), identity);
+    }
+
+    void FinishAndExit() {
+        m_driver.SampleMemory();
+        ASSERT_TRUE(m_driver.Click(ID_WIZFINISH));
+        DWORD code = 1;
+        ASSERT_TRUE(m_driver.WaitForExit(10000, &code));
+    }
+
+    UiDriver m_driver;
+    std::unique_ptr<BoxWatcher> m_boxes;
+    std::string m_install;
+    std::vector<int> m_positions;
+    DWORD m_flashStart = 0;
+    double m_flashSeconds = 0;  // from the progress page to the next
+    double m_flashCpuStart = 0;
+    double m_flashCpuSeconds = 0;
+};
+
+TEST_F(EndToEnd, GoodRunOfA317) {
+    Install("");  // the sample's own plc.ini: ПЛК-317, so calib.inc is fetched and carried back
+    const std::string calibration = ReadAll(Sim("good") + "\\files\\calib.inc");
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_GOOD")));
+    EXPECT_EQ(m_driver.Title(), "Программа смены прошивки ПЛК-317 на версию 3.2.1");
+    EXPECT_EQ(m_driver.Text(IDC_TEXT), "\n\nMAC-адрес и IP, считанные из прибора:");
+    EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
+    EXPECT_EQ(m_driver.Ip(), "192.168.1.10");
+    EXPECT_FALSE(m_driver.Checked(IDC_FORMAT));
+    m_driver.Shot("macip");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    EXPECT_GT(m_positions.size(), 10u) << "the bar moved";
+    EXPECT_EQ(BoxesCaptioned(kPrefix + std::string("ПЛК-317")).size(), 3u)
+        << "the jumper and Reset twice";
+    EXPECT_NE(m_driver.Text(IDC_TEXT).find("не ниже № 3.2.1"), std::string::npos)
+        << m_driver.Text(IDC_TEXT);
+    m_driver.Shot("result");
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+
+    ExpectControllerFlashed("good", "EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n");
+    EXPECT_EQ(ReadAll(Sim("good") + "\\files\\calib.inc"), calibration) << "carried back";
+    EXPECT_EQ(GetFileAttributesA((m_install + "\\data\\calib.inc").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "removed on exit";
+    const ProcessFigures figures = m_driver.Figures();
+    if (!EnvText("E2E_FIGURES").empty()) {
+        FILE* out = std::fopen(EnvText("E2E_FIGURES").c_str(), "w");
+        if (out) {
+            std::fprintf(out,
+                         "peak_working_set_bytes %llu\ncpu_seconds %.3f\nwall_seconds %.3f\n"
+                         "flash_seconds %.3f\nflash_cpu_seconds %.3f\n",
+                         static_cast<unsigned long long>(figures.peakWorkingSet),
+                         figures.cpuSeconds, figures.wallSeconds, m_flashSeconds,
+                         m_flashCpuSeconds);
+            std::fclose(out);
+        }
+    }
+}
+
+TEST_F(EndToEnd, GoodRunWithFormattingReportsTheBadPages) {
+    ASSERT_NO_FATAL_FAILURE(Install(""));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_FORMAT")));
+    m_driver.SetChecked(IDC_FORMAT, true);
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    bool reported = false;
+    for (const SeenBox& box : m_boxes->Boxes()) {
+        if (box.text.rfind("Форматирование", 0) == 0) {
+            EXPECT_EQ(box.text, "Форматирование завершено! Найдено 5 испорченной памяти!");
+            reported = true;
+        }
+    }
+    EXPECT_TRUE(reported);
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+}
+
+TEST_F(EndToEnd, SilentControllerTakesTheTypedMacAndFormats) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_SILENT")));
+    EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
+    EXPECT_EQ(m_driver.Mac(), "");
+    EXPECT_EQ(m_driver.Ip(), "192.168.0.17") << "from data\\local_addres.dat";
+    EXPECT_TRUE(m_driver.Checked(IDC_FORMAT));
+    EXPECT_FALSE(IsWindowEnabled(m_driver.Control(IDC_FORMAT)));
+    m_driver.Shot("macip-not-read");
+    m_driver.TypeMac("0A0b0C0D0E0F");
+    EXPECT_EQ(m_driver.Mac(), "0A:0b:0C:0D:0E:0F");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+    EXPECT_EQ(ReadAll(Sim("silent") + "\\files\\local_addres.dat"),
+              "EMAC=0A:0b:0C:0D:0E:0F\r\nIP=C0:A8:00:11\r\n");
+}
+
+TEST_F(EndToEnd, PortThatCannotBeOpened) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_MISSING")));
+    m_driver.TypeMac("001122334455");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome, 60000));
+    const auto errors = BoxesCaptioned("Ошибка");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text, "Не удалось открыть com порт!");
+}
+
+TEST_F(EndToEnd, CancelDuringTheKernelUploadThenANewRunSucceeds) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_CANCEL")));
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    // The kernel is the last 84 % of the bar.
+    for (int i = 0; i < 1200 && m_driver.ProgressPosition() < 40; ++i) Sleep(100);
+    ASSERT_GE(m_driver.ProgressPosition(), 40);
+    ASSERT_TRUE(m_driver.Click(IDCANCEL));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 30000));
+    EXPECT_TRUE(BoxesCaptioned("Ошибка").empty());
+    // From the welcome page again: the fields keep what they had.
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
+    ASSERT_TRUE(m_driver.WaitEnabled(ID_WIZNEXT, 120000));
+    EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+}
+
+TEST_F(EndToEnd, ControllerSilentDuringTheUpload) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_DROP")));
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome));
+    const auto errors = BoxesCaptioned("Ошибка");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text, "Контроллер не отвечает!");
+}
+
+TEST_F(EndToEnd, MissingPlcIniEndsTheProgram) {
+    ASSERT_NO_FATAL_FAILURE(Install(""));
+    DeleteFileA((m_install + "\\plc.ini").c_str());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    ASSERT_TRUE(m_driver.WaitForExit(20000));
+    const auto seen = m_boxes->Boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "plcflash");
+    EXPECT_EQ(seen[0].text, "Невозможно открыть файл plc.ini");
+}
+
+TEST_F(EndToEnd, DataFileWithATooLongNameStopsTheRunBeforeAnythingIsSent) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    const std::string name = "data\\" + std::string(130, 'n') + ".bin";
+    ASSERT_TRUE(WriteAll(m_install + "\\" + name, "x"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_CHECK")));
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome, 60000));
+    const auto errors = BoxesCaptioned("Ошибка");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text,
+              "Слишком длинное имя файла " + name + " для контроллера. Прошивка остановлена.");
+    Sleep(2000);
+    EXPECT_TRUE(FileNames(Sim("check") + "\\images").empty()) << "nothing was uploaded";
+}
+
+}  // namespace
