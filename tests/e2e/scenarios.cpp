@@ -179,7 +179,7 @@ TEST_F(EndToEnd, GoodRunOfA317) {
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
     EXPECT_GT(m_positions.size(), 10u) << "the bar moved";
     EXPECT_EQ(BoxesCaptioned(kPrefix + std::string("ПЛК-317")).size(), 3u)
-        << "the jumper and Reset twice";
+        << "the jumper and Reset twice: " << BoxesSaid();
     EXPECT_NE(m_driver.Text(IDC_TEXT).find("не ниже № 3.2.1"), std::string::npos)
         << m_driver.Text(IDC_TEXT);
     m_driver.Shot("result");

@@ -37,8 +37,10 @@ bool IsMessageBox(HWND hwnd) {
 std::string WindowText(HWND hwnd) {
     wchar_t text[4096] = {};
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        5000, &got);
+    // Not SMTO_ABORTIFHUNG: a box's thread is the engine's, which pumps no messages before the
+    // box and so looks hung to Wine for a moment after the box appears.
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
+                        &got);
     return Narrow1251(text);
 }
 
