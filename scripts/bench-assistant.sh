@@ -5,10 +5,32 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 RUN=$ROOT/build/run
-CI=1 bash "$ROOT/scripts/demo.sh" >/dev/null
+# Wine's GetProcessTimes counts more than the process's own threads (about twice what Linux
+# counts for it), so the CPU figures come from /proc: the program's user and system ticks,
+# sampled every 100 ms with the time, for the whole life of the process.
+SAMPLES=$RUN/demo-cpu-samples.txt
+: >"$SAMPLES"
+CI=1 bash "$ROOT/scripts/demo.sh" >/dev/null &
+demo=$!
+tick=$(getconf CLK_TCK)
+while kill -0 $demo 2>/dev/null; do
+    pid=$(pgrep -f 'demo-e2e.*plcflash\.exe' | head -n1 || true)
+    if [ -n "$pid" ]; then
+        ticks=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || true)
+        [ -n "$ticks" ] && echo "$(date +%s.%N) $ticks" >>"$SAMPLES"
+    fi
+    sleep 0.1
+done
+wait $demo
 REQUEST_MS=300  # as scripts/demo.sh starts plcsim without a display
 MANUAL_MS=100
 figures=$(tr '\n' ' ' <"$RUN/demo-figures.txt")
+# CPU seconds at the flashing's start and end, and over the whole process.
+read -r start_unix end_unix < <(awk '/flash_start_unix/ {s = $2} /flash_end_unix/ {e = $2} END {print s, e}' "$RUN/demo-figures.txt")
+proc=$(awk -v s="$start_unix" -v e="$end_unix" -v tick="$tick" '
+    NR == 1 { t0 = $1 } { t = $1; c = $2 / tick; if (t <= s) cs = c; if (t <= e) ce = c; last = c; tl = t }
+    END { printf "proc_flash_cpu %.3f proc_cpu %.3f proc_wall %.3f", ce - cs, last, tl - t0 }' "$SAMPLES")
+figures="$figures $proc"
 # Line counters at the end of the reading (the kernel left for the boot loader) and at the last
 # data file.
 before=$(grep ' done core ' "$RUN/demo-controller.log" | head -n1 | sed 's/.*\[line //; s/\]//')
@@ -29,7 +51,7 @@ BEGIN { FS = "|" }
     fixed = 3 * 3 * request / 1000 + 3 * manual / 1000 + 3
     flash = fig["flash_seconds"]
     printf "flashing %.2f s = line %.2f s + fixed pauses %.2f s + added %.2f s\n", flash, line, fixed, flash - line - fixed
-    printf "CPU while flashing %.2f s = %.2f %% of %.2f s\n", fig["flash_cpu_seconds"], 100 * fig["flash_cpu_seconds"] / flash, flash
-    printf "CPU over the whole run %.2f s over %.2f s wall = %.2f %% (Wine start-up included)\n", fig["cpu_seconds"], fig["wall_seconds"], 100 * fig["cpu_seconds"] / fig["wall_seconds"]
+    printf "CPU while flashing %.2f s = %.2f %% of %.2f s (GetProcessTimes says %.2f s)\n", fig["proc_flash_cpu"], 100 * fig["proc_flash_cpu"] / flash, flash, fig["flash_cpu_seconds"]
+    printf "CPU over the whole run %.2f s over %.2f s = %.2f %%, Wine start-up included (GetProcessTimes says %.2f s)\n", fig["proc_cpu"], fig["proc_wall"], 100 * fig["proc_cpu"] / fig["proc_wall"], fig["cpu_seconds"]
     printf "peak working set %.1f MiB; executable %.2f MiB\n", fig["peak_working_set_bytes"] / 1048576, size / 1048576
 }'

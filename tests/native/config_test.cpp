@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "app/config.h"
-#include "fakes.h"
+#include "temp_path.h"
 
 namespace {
 

@@ -1,13 +1,5 @@
 #include "fakes.h"
 
-#include <gtest/gtest.h>
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
-
 #include <cstring>
 
 bool ScriptedPort::GetState(LineSettings* settings) {
@@ -71,8 +63,4 @@ std::string ReadExactly(CMyThread& worker, HPORT port, size_t count) {
         in.append(buffer, worker.ReadBytes(port, buffer, want));
     }
     return in;
-}
-
-std::string UniqueTempPath(const std::string& name) {
-    return ::testing::TempDir() + std::to_string(getpid()) + "." + name;
 }

@@ -126,7 +126,3 @@ class TestEngine final : public CMathThread {
 
 // Reads until `count` bytes are in; ReadBytes raises when the line falls silent.
 std::string ReadExactly(CMyThread& worker, HPORT port, size_t count);
-
-// A path in the temporary folder that no other test process uses: ctest runs the cases of one
-// program as parallel processes.
-std::string UniqueTempPath(const std::string& name);

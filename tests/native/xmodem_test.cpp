@@ -5,6 +5,7 @@
 
 #include "fakes.h"
 #include "flash/xmodem.h"
+#include "temp_path.h"
 
 namespace {
 
