@@ -81,6 +81,14 @@ class EndToEnd : public ::testing::Test {
         m_driver.Shot("port");
         ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
         ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
+        ASSERT_NO_FATAL_FAILURE(WaitForReading(ms));
+    }
+
+    // The MAC/IP page shows before it turns its buttons off and starts reading: the reading is
+    // over only once it has been seen to begin and Next is back.
+    void WaitForReading(DWORD ms) {
+        for (int i = 0; i < 1000 && m_driver.Text(IDC_TEXT) != "Подождите..."; ++i) Sleep(10);
+        ASSERT_EQ(m_driver.Text(IDC_TEXT), "Подождите...");
         ASSERT_TRUE(m_driver.WaitEnabled(ID_WIZNEXT, ms)) << "the reading did not end";
     }
 
@@ -281,7 +289,7 @@ TEST_F(EndToEnd, CancelDuringTheKernelUploadThenANewRunSucceeds) {
     ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
     ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
     ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
-    ASSERT_TRUE(m_driver.WaitEnabled(ID_WIZNEXT, 120000));
+    ASSERT_NO_FATAL_FAILURE(WaitForReading(120000));
     EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
     ASSERT_NO_FATAL_FAILURE(StartFlashing());
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
