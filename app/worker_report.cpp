@@ -1,5 +1,7 @@
 #include "app/worker_report.h"
 
+#include "app/master_dlg.h"
+#include "app/tulm_app.h"
 #include "serial/worker.h"
 
 void DisposeEndedWorker(CMyThread* worker, uint32_t ms) {
@@ -29,6 +31,10 @@ INT_PTR CWorkerPage::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CWorkerPage::SendReport(WPARAM wParam, LPARAM lParam) {
     SendMessageW(m_hReportWindow, WM_WORKER_RESULT, wParam, lParam);
+}
+
+std::string CWorkerPage::ChosenPort() {
+    return theApp.m_pMasterDlg ? theApp.m_pMasterDlg->m_Second.GetSelectedPort() : std::string();
 }
 
 void CWorkerPage::CloseWindowBeforeWorker() {

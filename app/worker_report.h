@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "app/tulm_page.h"
 
@@ -42,6 +43,8 @@ class CWorkerPage : public CNewTulmPage {
 
     // Called on the worker's thread.
     void SendReport(WPARAM wParam, LPARAM lParam);
+    // The port chosen on the port page now, as a worker asks when it opens the port.
+    static std::string ChosenPort();
     void AcceptReports() { m_hReportWindow = m_hWnd; }
     void PostWorkerEnded() { PostMessageW(m_hWnd, WM_WORKER_ENDED, 0, 0); }
     // For destructors: the window goes before the worker is stopped, so a report still to

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "app/master_dlg.h"
 #include "app/tulm_app.h"
+#include "app/tulm_frame.h"
 #include "framework/text.h"
 #include "pages/page_picture.h"
 #include "res/resource.h"
@@ -47,8 +47,7 @@ void CThirdPage::OnPageShown() {
     m_pFrame->SetPageButtons(FALSE, false, FALSE, FALSE);
     SetWindowText1251(m_StatusText, kReadingText);
     // A reader that reported on an earlier showing may not have been disposed of yet.
-    DisposeEndedWorker(m_pEndedReader);
-    m_pEndedReader = nullptr;
+    OnWorkerEnded();
     AcceptReports();
     m_pReader = new CReadThread(*this);
     m_pReader->SetDevice(theApp.m_strDevice);
@@ -59,7 +58,7 @@ void CThirdPage::OnPageShown() {
 }
 
 std::string CThirdPage::GetSelectedPortText() {
-    return theApp.m_pMasterDlg ? theApp.m_pMasterDlg->m_Second.GetSelectedPort() : std::string();
+    return ChosenPort();
 }
 
 void CThirdPage::ReportIdentity(bool identityFetched, bool calibrationFetched) {
@@ -114,9 +113,14 @@ MacFields CThirdPage::GetMacFields() const {
     return mac;
 }
 
+int CThirdPage::GetIpAddress(DWORD* address) const {
+    return static_cast<int>(
+        SendMessageW(m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(address)));
+}
+
 std::string CThirdPage::GetDottedIp() const {
     DWORD address = 0;
-    SendMessageW(m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    GetIpAddress(&address);
     return DottedIp(address);
 }
 
@@ -136,7 +140,7 @@ bool CThirdPage::IsInputComplete() {
         }
     }
     DWORD address = 0;
-    if (SendMessageW(m_IpAddress, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)) != 4) {
+    if (GetIpAddress(&address) != 4) {
         MessageBox1251(m_hWnd, "Не ввели IP!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
@@ -156,9 +160,12 @@ int CThirdPage::MacIndexOf(HWND control) const {
     return -1;
 }
 
-void CThirdPage::OnMacByteChanged(int index) {
-    if (GetWindowTextLengthW(m_MacByte[index].GetSafeHwnd()) != 2) return;
+void CThirdPage::MoveFocusPast(int index) {
     MoveFocus(index < 5 ? m_MacByte[index + 1].GetSafeHwnd() : m_IpAddress);
+}
+
+void CThirdPage::OnMacByteChanged(int index) {
+    if (GetWindowTextLengthW(m_MacByte[index].GetSafeHwnd()) == 2) MoveFocusPast(index);
 }
 
 BOOL CThirdPage::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -177,7 +184,7 @@ BOOL CThirdPage::PreTranslateMessage(MSG* msg) {
         // Shift is not looked at: Shift+Tab moves forward too.
         const int index = MacIndexOf(msg->hwnd);
         if (index >= 0) {
-            MoveFocus(index < 5 ? m_MacByte[index + 1].GetSafeHwnd() : m_IpAddress);
+            MoveFocusPast(index);
             return TRUE;
         }
     }

@@ -52,8 +52,12 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
 
   private:
     void MoveFocus(HWND target);
+    // To the MAC field after `index`, from the sixth to the IP control.
+    void MoveFocusPast(int index);
     int MacIndexOf(HWND control) const;
     MacFields GetMacFields() const;
+    // The number of octets filled in.
+    int GetIpAddress(DWORD* address) const;
     std::string GetDottedIp() const;
 
     // The reader that has reported and waits to be disposed of.

@@ -107,7 +107,7 @@ void CFourthPage::OnWorkerEnded() {
 }
 
 std::string CFourthPage::GetSelectedPortText() {
-    return theApp.m_pMasterDlg ? theApp.m_pMasterDlg->m_Second.GetSelectedPort() : std::string();
+    return ChosenPort();
 }
 
 void CFourthPage::SetStatusText(const std::string& text) {

@@ -293,8 +293,8 @@ int main(int argc, char** argv) {
         if (options.once) return completed ? 0 : 1;
         line.Discard();
         // A controller read in its running kernel is reflashed next, and the reflashed one is
-        // read again by the next run of the program.
-        // A run given up half-way starts over where it started.
+        // read again by the next run of the program; a run given up half-way starts over where
+        // it started.
         if (options.then && completed) {
             options.boot.start =
                 options.boot.start == BootStage::Kernel ? options.thenStage : first;

@@ -87,8 +87,9 @@ class EndToEnd : public ::testing::Test {
     // The MAC/IP page shows before it turns its buttons off and starts reading: the reading is
     // over only once it has been seen to begin and Next is back.
     void WaitForReading(DWORD ms) {
-        for (int i = 0; i < 1000 && m_driver.Text(IDC_TEXT) != "Подождите..."; ++i) Sleep(10);
-        ASSERT_EQ(m_driver.Text(IDC_TEXT), "Подождите...");
+        ASSERT_TRUE(
+            m_driver.WaitUntil([this] { return m_driver.Text(IDC_TEXT) == "Подождите..."; }, 10000))
+            << "the reading did not begin";
         ASSERT_TRUE(m_driver.WaitEnabled(ID_WIZNEXT, ms)) << "the reading did not end";
     }
 
@@ -279,8 +280,7 @@ TEST_F(EndToEnd, CancelDuringTheKernelUploadThenANewRunSucceeds) {
     ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_CANCEL")));
     ASSERT_NO_FATAL_FAILURE(StartFlashing());
     // The kernel is the last 84 % of the bar.
-    for (int i = 0; i < 1200 && m_driver.ProgressPosition() < 40; ++i) Sleep(100);
-    ASSERT_GE(m_driver.ProgressPosition(), 40);
+    ASSERT_TRUE(m_driver.WaitUntil([this] { return m_driver.ProgressPosition() >= 40; }, 120000));
     ASSERT_TRUE(m_driver.Click(IDCANCEL));
     ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 30000));
     EXPECT_TRUE(BoxesCaptioned("Ошибка").empty());

@@ -71,11 +71,15 @@ bool UiDriver::Launch(const std::string& exe, DWORD ms) {
     }
     m_started = GetTickCount();
     WaitForInputIdle(m_pi.hProcess, ms);
-    for (DWORD waited = 0; waited < ms; waited += kLook) {
-        if (Window() || FindMessageBox(Pid())) return true;
+    return WaitUntil([this] { return Window() || FindMessageBox(Pid()); }, ms);
+}
+
+bool UiDriver::WaitUntil(const std::function<bool()>& done, DWORD ms) {
+    for (DWORD waited = 0;; waited += kLook) {
+        if (done()) return true;
+        if (waited >= ms) return false;
         if (WaitForSingleObject(m_pi.hProcess, kLook) == WAIT_OBJECT_0) return false;
     }
-    return false;
 }
 
 HWND UiDriver::Window() {
@@ -106,11 +110,7 @@ Page UiDriver::ShownPage() {
 }
 
 bool UiDriver::WaitForPage(Page page, DWORD ms) {
-    for (DWORD waited = 0;; waited += kLook) {
-        if (ShownPage() == page) return true;
-        if (waited >= ms) return false;
-        if (WaitForSingleObject(m_pi.hProcess, kLook) == WAIT_OBJECT_0) return false;
-    }
+    return WaitUntil([this, page] { return ShownPage() == page; }, ms);
 }
 
 HWND UiDriver::Control(int id) {
@@ -135,11 +135,7 @@ bool UiDriver::Click(int buttonId) {
 }
 
 bool UiDriver::WaitEnabled(int buttonId, DWORD ms) {
-    for (DWORD waited = 0;; waited += kLook) {
-        if (Enabled(buttonId)) return true;
-        if (waited >= ms) return false;
-        if (WaitForSingleObject(m_pi.hProcess, kLook) == WAIT_OBJECT_0) return false;
-    }
+    return WaitUntil([this, buttonId] { return Enabled(buttonId); }, ms);
 }
 
 bool UiDriver::SelectPort(const std::string& port) {

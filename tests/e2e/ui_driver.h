@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class Page { None, Welcome, Port, MacIp, Jumper, Progress, Result };
@@ -60,6 +61,8 @@ class UiDriver {
     }
 
     bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
+    // Looks at `done` every 50 ms until it holds; false after `ms` or when the program ended.
+    bool WaitUntil(const std::function<bool()>& done, DWORD ms);
     // Notes the running program's peak working set (Wine reports it only while it runs).
     void SampleMemory();
     // User and kernel time the program has used so far.

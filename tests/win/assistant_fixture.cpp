@@ -53,12 +53,14 @@ void Assistant::UseWorkFolder(bool withSystem) {
     ASSERT_TRUE(SetCurrentDirectoryA(m_work.c_str()));
 }
 
+bool Assistant::SelectPort(const std::string& port) {
+    return SendMessageW(m_dlg.m_Second.m_PortList, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(Widen1251(port).c_str())) != CB_ERR;
+}
+
 void Assistant::ReadIdentityThrough(const std::string& port, DWORD ms) {
     ASSERT_EQ(Position(), 1);
-    ASSERT_NE(SendMessageW(m_dlg.m_Second.m_PortList, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                           reinterpret_cast<LPARAM>(Widen1251(port).c_str())),
-              CB_ERR)
-        << port << " is not in the port list";
+    ASSERT_TRUE(SelectPort(port)) << port << " is not in the port list";
     Next();
     ASSERT_EQ(Position(), 2);
     ASSERT_TRUE(PumpUntil([this] { return !m_dlg.m_ThirdPage.m_pReader; }, ms));

@@ -36,6 +36,8 @@ class Assistant : public ::testing::Test {
     // Runs the test in a fresh folder of its own with an empty data\ (and the sample's
     // system\ when asked), as the program runs in its installation folder.
     void UseWorkFolder(bool withSystem);
+    // Selects `port` in the port page's list; false when the list does not hold it.
+    bool SelectPort(const std::string& port);
     // Chooses `port` on the port page (shown now) and goes on to the MAC/IP page.
     void ReadIdentityThrough(const std::string& port, DWORD ms = 60000);
     // Saves a picture of the assistant as `name`.bmp when pictures are asked for.

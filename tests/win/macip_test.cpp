@@ -35,10 +35,7 @@ class MacIpPage : public Assistant {
 TEST_F(MacIpPage, GoodReadingShowsTheControllersIdentityAndOffersFormatting) {
     UseWorkFolder(false);
     Next();
-    const std::string port = EnvText("PLCSIM_IDENTITY_PORT");
-    ASSERT_NE(SendMessageW(m_dlg.m_Second.m_PortList, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                           reinterpret_cast<LPARAM>(Widen1251(port).c_str())),
-              CB_ERR);
+    ASSERT_TRUE(SelectPort(EnvText("PLCSIM_IDENTITY_PORT")));
     Next();
     // Reading: every button off, formatting forced.
     ASSERT_EQ(Position(), 2);
@@ -82,7 +79,7 @@ TEST_F(MacIpPage, SilentControllerAsksForTheMacWithTheLocalIpAndForcesFormatting
     WriteLocalIdentity("EMAC=00:00:00:00:00:01\r\nIP=0A:00:00:05\r\n");
     theApp.m_strDevice = "ПЛК-110";  // no calibration file to wait for as well
     Next();
-    ReadIdentityThrough(EnvText("PLCSIM_SILENT_PORT"), 120000);
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_SILENT_PORT"), 120000));
     EXPECT_EQ(Status(), kNotReadText);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), "") << i;
     DWORD address = 0;
@@ -140,7 +137,7 @@ TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {
     UseWorkFolder(false);
     theApp.m_strDevice = "ПЛК-110";
     Next();
-    ReadIdentityThrough(EnvText("PLCSIM_DAMAGED_PORT"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_DAMAGED_PORT")));
     EXPECT_EQ(Status(), kNotReadText);
     DWORD address = 0;
     EXPECT_EQ(IpFields(&address), 0);

@@ -41,7 +41,7 @@ TEST_F(Assistant, HelpTopicsByPositionAndNoneOnTheResultPage) {
 TEST_F(Assistant, TabFromBackOnTheMacIpPageGoesToTheFirstMacField) {
     UseWorkFolder(false);
     Next();
-    ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
     SetFocus(m_dlg.GetDlgItem(ID_WIZBACK));
     MSG msg{m_dlg.GetDlgItem(ID_WIZBACK), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
     EXPECT_TRUE(m_dlg.PreTranslateMessage(&msg));

@@ -42,16 +42,14 @@ class ProgressRun : public Assistant {
     void StartRunOn(const std::string& port) {
         UseWorkFolder(true);
         Next();
-        ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT"));
+        ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
         Next();
         ASSERT_EQ(Position(), 3);
-        HWND list = m_dlg.m_Second.m_PortList;
-        const std::wstring name = Widen1251(port);
-        if (SendMessageW(list, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>(name.c_str())) == CB_ERR) {
+        if (!SelectPort(port)) {
             // A port Windows does not list: chosen as if it had been there.
-            const LRESULT at =
-                SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            HWND list = m_dlg.m_Second.m_PortList;
+            const LRESULT at = SendMessageW(list, CB_ADDSTRING, 0,
+                                            reinterpret_cast<LPARAM>(Widen1251(port).c_str()));
             SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
         }
         Next();
@@ -76,7 +74,7 @@ void NoteWelcomeVisible(void* context) {
 
 TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
     BoxWatcher boxes;
-    StartRunOn(EnvText("PLCSIM_RUN_PORT"));
+    ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_RUN_PORT")));
     EXPECT_EQ(GetWindowText1251(m_dlg.m_FourthPage.m_StatusText), "Идет прошивка прибора!");
     EXPECT_TRUE(Enabled(IDCANCEL));
     EXPECT_FALSE(Enabled(ID_WIZBACK) || Enabled(ID_WIZNEXT) || Enabled(ID_WIZFINISH));
@@ -98,7 +96,7 @@ TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
 TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
     PageAtBox pageAtBox{&m_dlg, {}};
     BoxWatcher boxes(GetCurrentProcessId(), &NoteWelcomeVisible, &pageAtBox);
-    StartRunOn("COM30");
+    ASSERT_NO_FATAL_FAILURE(StartRunOn("COM30"));
     ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 60000));
     EXPECT_EQ(Position(), 0);
     const auto seen = boxes.Boxes();
@@ -110,7 +108,7 @@ TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
 
 TEST_F(ProgressRun, CancelReturnsToTheWelcomePageWithoutABox) {
     BoxWatcher boxes;
-    StartRunOn(EnvText("PLCSIM_RUN_PORT"));
+    ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_RUN_PORT")));
     // Every run starts its bar at 0 of 0..100.
     EXPECT_EQ(SendMessageW(m_dlg.m_FourthPage.m_Progress, PBM_GETRANGE, FALSE, 0), 100);
     EXPECT_EQ(BarPosition(), 0u);
