@@ -6,6 +6,7 @@
 #include "app/master_dlg.h"
 #include "framework/dialog.h"
 #include "framework/file.h"
+#include "identity/backup.h"
 
 CTulmApp theApp;
 
@@ -26,6 +27,18 @@ BOOL CTulmApp::InitInstance() {
     m_pMasterDlg = new CMasterDlg();
     m_pMasterDlg->DoModal(nullptr);
     return FALSE;
+}
+
+bool AppStorageRoot(std::string* root) {
+    static bool chosen = false;
+    static bool found = false;
+    static std::string where;
+    if (!chosen) {
+        found = ChooseStorageRoot(DefaultStorageRoots(), &where);
+        chosen = true;
+    }
+    *root = where;
+    return found;
 }
 
 int CTulmApp::ExitInstance() {

@@ -26,3 +26,7 @@ class CTulmApp : public CWinApp {
 };
 
 extern CTulmApp theApp;
+
+// Where the backups and the run log go: the program's folder ("") when it can be written, else
+// the per-user folder; chosen once. False when neither can be written.
+bool AppStorageRoot(std::string* root);

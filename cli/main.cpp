@@ -1,16 +1,23 @@
 // plcflash-cli: the flashing engine on a terminal, over a COM port (Windows) or a tty or a
 // simulated controller's line (Linux).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/config.h"
 #include "cli/console_ui.h"
+#include "flash/controller_files.h"
+#include "flash/file_fetch.h"
+#include "flash/log_file.h"
 #include "flash/math_thread.h"
 #include "framework/file.h"
+#include "identity/backup.h"
 #include "identity/identity_file.h"
 #include "identity/read_thread.h"
 
@@ -33,16 +40,22 @@ const char kUsage[] =
     "      writes the files into the controller's flash file system through its packet\n"
     "      protocol, as the assistant writes the files of data after flashing; every file\n"
     "      is checked (readable, name short enough) before the first byte goes out\n"
-    "  plcflash-cli flash --port PORT --dir FOLDER [--format] [--yes]\n"
+    "  plcflash-cli flash --port PORT --dir FOLDER [--format] [--yes] [--log FILE]\n"
     "      the whole reflashing run, as the assistant runs it: FOLDER holds system\\\n"
     "      (Floader.bin, Ethernet.bin), data\\ and optionally plc.ini; the two manual steps\n"
     "      (remove the jumper, press Reset) wait for Enter unless --yes; --format has the\n"
-    "      controller format its flash file system and prints the bad-page report\n"
+    "      controller format its flash file system and prints the bad-page report; after the\n"
+    "      data files local_addres.dat (and calib.inc of a 317/318) are read back and\n"
+    "      compared; --log appends the run's block to FILE (UTF-8), as plcflash.log\n"
     "  plcflash-cli read-file --port PORT NAME [--out DIR]\n"
     "      copies the controller's file NAME out of its flash file system into DIR\n"
     "      (the current folder by default), as the assistant fetches local_addres.dat\n"
     "  plcflash-cli identity --port PORT\n"
     "      fetches local_addres.dat and prints the controller's MAC address and IP\n"
+    "  plcflash-cli backup --port PORT [--out DIR]\n"
+    "      fetches local_addres.dat and calib.inc (when the controller has one) into\n"
+    "      DIR/backup/<MAC>/<date-time>/ (DIR: the current folder by default), as the\n"
+    "      assistant keeps them; a reading equal to the latest kept makes no new folder\n"
     "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
     "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
     "      boot loader console\n"
@@ -63,7 +76,9 @@ const char kUsage[] =
     "  17  the controller answered a read with a two-byte payload (read-file, identity; the\n"
     "      same number as a refused line state)\n"
     "  21  a file cannot be opened or read, or its name is too long (write-file, flash:\n"
-    "      nothing has been sent then)\n";
+    "      nothing has been sent then)\n"
+    "  22  a file written into the controller did not read back as sent, even after a\n"
+    "      second write, or could not be read back (flash)\n";
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFile = 3;
@@ -240,8 +255,23 @@ int SendImageCommand(const std::vector<std::string>& args) {
     return Finish(session);
 }
 
+// The log's path as given, before `flash` changes into its folder.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+std::string DescribeIdentityFile() {
+    IdentityReading reading;
+    if (!LoadIdentityFile(kIdentityFile, true, &reading)) return "data\\local_addres.dat без MAC";
+    std::string mac;
+    for (const std::string& field : reading.mac) mac += (mac.empty() ? "" : ":") + field;
+    return "из data\\local_addres.dat, MAC " + mac + ", IP " + DottedIp(reading.ip);
+}
+
 int Flash(const std::vector<std::string>& args) {
-    std::string port, dir;
+    std::string port, dir, logPath;
     bool format = false, yes = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--format") {
@@ -252,6 +282,8 @@ int Flash(const std::vector<std::string>& args) {
             port = args[++i];
         } else if (i + 1 < args.size() && args[i] == "--dir") {
             dir = args[++i];
+        } else if (i + 1 < args.size() && args[i] == "--log") {
+            logPath = AbsolutePath(args[++i]);
         } else {
             return Usage();
         }
@@ -265,21 +297,38 @@ int Flash(const std::vector<std::string>& args) {
     PlcConfig config;
     ReadPlcIni("plc.ini", &config);
     ConsoleUi ui(portText, !yes, format);
+    auto log = std::make_shared<CRunLog>();
+    log->Note("Контроллер", config.device + ", версия " + config.version);
+    log->Note("Порт", port);
+    log->Note("MAC и IP", "plcflash-cli, " + DescribeIdentityFile());
+    log->Note("Форматирование", format ? "запрошено" : "не запрошено");
     CMathThread engine(ui);
     engine.SetDevice(config.device);
+    engine.SetRunLog(log);
     if (!engine.StartThread()) return kExitResultBase + ResultIoError;
     while (!engine.WaitThread(1000)) {
     }
+    std::string message;
     if (ui.Result() == ResultDone) {
         std::printf("\nflashing done\n");
-        return 0;
+    } else {
+        message = "failed with result code " + std::to_string(ui.Result());
+        if (ui.Result() == ResultBadFile) {
+            message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason() +
+                       "; nothing was sent";
+        } else if (ui.Result() == ResultCheckFailed) {
+            message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason();
+        }
+        std::fprintf(stderr, "\nplcflash-cli: %s\n", message.c_str());
     }
-    std::fprintf(stderr, "\nplcflash-cli: failed with result code %d\n", ui.Result());
-    if (ui.Result() == ResultBadFile) {
-        std::fprintf(stderr, "plcflash-cli: %s %s; nothing was sent\n",
-                     engine.GetFaultyFile().c_str(), engine.GetFaultReason());
+    log->Note("Результат", std::to_string(ui.Result()));
+    if (!message.empty()) log->Note("Сообщение", message);
+    // A log that cannot be written never fails a run.
+    if (!logPath.empty() &&
+        !AppendBounded(logPath, logPath + ".old", log->Compose(), kRunLogMaxBytes)) {
+        std::fprintf(stderr, "plcflash-cli: cannot write the log %s\n", logPath.c_str());
     }
-    return kExitResultBase + ui.Result();
+    return ui.Result() == ResultDone ? 0 : kExitResultBase + ui.Result();
 }
 
 class ReadReport final : public IReaderUi {
@@ -311,28 +360,91 @@ int ReadFile(const std::vector<std::string>& args) {
     return Fetch(args[1], args[2], args.size() == 5 ? args[4] : "");
 }
 
-int Identity(const std::vector<std::string>& args) {
-    if (args.size() != 2 || args[0] != "--port") return Usage();
-#ifdef _WIN32
-    const std::string dir = ".";
-#else
-    char folder[] = "/tmp/plcflash-identity-XXXXXX";
-    if (!mkdtemp(folder)) return kExitFile;
-    const std::string dir = folder;
-#endif
-    const int status = Fetch(args[1], "local_addres.dat", dir);
-    if (status != 0) return status;
+// The reader's primitives on the calling thread, reading into memory with the reader's retry.
+class MemoryReader {
+  public:
+    explicit MemoryReader(const std::string& port) : m_report(PortText(port)), m_reader(m_report) {
+        m_reader.GetPortNumber();
+    }
+
+    int Fetch(const std::string& name, std::string* content) {
+        const int result = CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
+        if (result == ResultDone) return result;
+        SystemClock().Sleep(CFileFetch::kRetryPauseMs);
+        return CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
+    }
+
+    // local_addres.dat with its MAC: 0, or the exit status.
+    int FetchIdentity(std::string* content, IdentityReading* reading) {
+        const int result = Fetch(kIdentityName, content);
+        if (result != ResultDone) {
+            std::fprintf(stderr, "plcflash-cli: reading %s failed with result code %d\n",
+                         kIdentityName, result);
+            return kExitResultBase + result;
+        }
+        if (!ParseIdentity(*content, true, reading)) {
+            std::fprintf(stderr, "plcflash-cli: local_addres.dat holds no MAC address\n");
+            return kExitFile;
+        }
+        return 0;
+    }
+
+  private:
+    ReadReport m_report;
+    CReadThread m_reader;
+};
+
+int Backup(const std::vector<std::string>& args) {
+    std::string port, out;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--port") {
+            port = args[i + 1];
+        } else if (args[i] == "--out") {
+            out = args[i + 1] + "/";
+        } else {
+            return Usage();
+        }
+    }
+    if (port.empty() || args.size() % 2) return Usage();
+    MemoryReader reader(port);
+    std::string identity;
     IdentityReading reading;
-    const std::string path = dir + "/local_addres.dat";
-    const bool read = LoadIdentityFile(path, true, &reading);
-    CFile::Remove(path);
-#ifndef _WIN32
-    rmdir(folder);
-#endif
-    if (!read) {
-        std::fprintf(stderr, "plcflash-cli: local_addres.dat holds no MAC address\n");
+    const int status = reader.FetchIdentity(&identity, &reading);
+    if (status != 0) return status;
+    std::vector<BackupFile> files = {{kIdentityName, identity}};
+    std::string calibration;
+    // Only the 317 and 318 keep one: a controller without it is no error.
+    if (reader.Fetch(kCalibrationName, &calibration) == ResultDone) {
+        files.push_back({kCalibrationName, calibration});
+    } else {
+        std::printf("no %s on the controller\n", kCalibrationName);
+    }
+    std::string root;
+    const std::string folder =
+        ChooseStorageRoot({out}, &root)
+            ? CBackupStore(root).Save(MacKey(reading.mac), files, BackupStamp(std::time(nullptr)))
+            : std::string();
+    if (folder.empty()) {
+        std::fprintf(stderr, "plcflash-cli: cannot write the backup under %s\n",
+                     out.empty() ? "the current folder" : out.c_str());
         return kExitFile;
     }
+    std::string shown = folder;
+#ifndef _WIN32
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+#endif
+    std::printf("backup: %s\n", shown.c_str());
+    return 0;
+}
+
+int Identity(const std::vector<std::string>& args) {
+    if (args.size() != 2 || args[0] != "--port") return Usage();
+    // Read into memory: a file of that name in the user's current folder is none of ours.
+    MemoryReader reader(args[1]);
+    std::string content;
+    IdentityReading reading;
+    const int status = reader.FetchIdentity(&content, &reading);
+    if (status != 0) return status;
     std::printf("MAC %s:%s:%s:%s:%s:%s\nIP  %s\n", reading.mac[0].c_str(), reading.mac[1].c_str(),
                 reading.mac[2].c_str(), reading.mac[3].c_str(), reading.mac[4].c_str(),
                 reading.mac[5].c_str(), DottedIp(reading.ip).c_str());
@@ -361,6 +473,7 @@ int main(int argc, char** argv) {
     if (command == "flash") return Flash(args);
     if (command == "read-file") return ReadFile(args);
     if (command == "identity") return Identity(args);
+    if (command == "backup") return Backup(args);
     if (command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

@@ -2,6 +2,8 @@
 // its packet protocol, each over its own opening of the port.
 #include <cstring>
 
+#include "flash/controller_files.h"
+#include "flash/crc32.h"
 #include "flash/math_thread.h"
 #include "flash/packet.h"
 #include "framework/find.h"
@@ -9,8 +11,6 @@
 using namespace packet;
 
 namespace {
-
-const char kDataFolder[] = "data\\";
 
 // The program's paths use backslashes; the console tool may be given slashes too.
 std::string NameOf(const std::string& path) {
@@ -36,6 +36,10 @@ const char* CMathThread::GetFaultReason() const {
             return "has a name too long for the controller";
         case FileFault::CannotWrite:
             return "cannot be written";
+        case FileFault::DiffersOnController:
+            return "did not read back from the controller as sent, even after a second write";
+        case FileFault::NotReadBack:
+            return "could not be read back from the controller";
         case FileFault::None:
             break;
     }
@@ -49,13 +53,18 @@ void CMathThread::CheckDataFile(const std::string& path) {
     CheckFile(path);
 }
 
-void CMathThread::CheckFile(const std::string& path) {
+uint32_t CMathThread::CheckFile(const std::string& path) {
     CFile file;
     if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
     uint8_t buffer[4096];
     uint64_t total = 0;
-    for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) total += got;
+    CCrc32 crc;
+    for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) {
+        total += got;
+        crc.Update(buffer, got);
+    }
     if (file.Failed() || total != file.GetLength()) RaiseBadFile(path, FileFault::CannotRead);
+    return crc.Value();
 }
 
 std::vector<std::string> CMathThread::CheckDataFolder() {
@@ -72,14 +81,13 @@ std::vector<std::string> CMathThread::CheckDataFolder() {
     return names;
 }
 
-void CMathThread::SendDataFolder() {
-    for (const std::string& name : CheckDataFolder()) {
-        {
-            CSingleLock lock(m_EngineLock);
-            Ui().SetStatusText("Идет запись файла: " + name);
-        }
+std::vector<std::string> CMathThread::SendDataFolder() {
+    const std::vector<std::string> names = CheckDataFolder();
+    for (const std::string& name : names) {
+        ShowStatus("Идет запись файла: " + name);
         SendDataFile(kDataFolder + name);
     }
+    return names;
 }
 
 void CMathThread::ReadFileBytes(uint8_t* buffer, size_t count) {
@@ -101,6 +109,7 @@ void CMathThread::SendPacket(uint16_t seq, bool last, const uint8_t* payload, si
         if (ReadBytes(m_hPort, reply, kReplySize) != kReplySize) RaiseResult(ResultProtocol);
         if (sends == 4) RaiseResult(ResultProtocol);
         if (Accepts(ParseReply(reply), seq)) return;
+        RunLog().CountRefusal();
     }
 }
 
@@ -116,10 +125,12 @@ void CMathThread::SegmentHandshake() {
     if (ReadBytes(m_hPort, answer, 8) != 8) RaiseResult(ResultProtocol);
     if (ReadBytes(m_hPort, answer, 2) != 2) RaiseResult(ResultProtocol);
     uint8_t reply[kReplySize];
-    do {
+    for (;;) {
         WriteControl(1);
         if (ReadBytes(m_hPort, reply, kReplySize) != kReplySize) RaiseResult(ResultProtocol);
-    } while (ParseReply(reply).status != kStatusOk);
+        if (ParseReply(reply).status == kStatusOk) break;
+        RunLog().CountRefusal();
+    }
 }
 
 void CMathThread::EndHandshake() {
@@ -180,7 +191,7 @@ void CMathThread::SendDataFile(const std::string& path) {
     PutWord(payload + 4, static_cast<uint16_t>(nameField));
     std::memcpy(payload + kCommandFields, name.data(), name.size());
     payload[kCommandFields + name.size()] = 0;
-    if (name.size() % 2 == 0) payload[kCommandFields + name.size() + 1] = 0xCD;
+    if (name.size() % 2 == 0) payload[kCommandFields + name.size() + 1] = kNameFill;
     ReadFileBytes(payload + kCommandFields + nameField, len - kCommandFields - nameField);
     SendPacket(1, last, payload, len);
     StepPacketProgress();

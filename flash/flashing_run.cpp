@@ -1,5 +1,6 @@
 // One complete reflashing run: the loader twice and the kernel once through the boot loader's
 // console, the two manual steps, optional formatting, then the data files.
+#include "flash/crc32.h"
 #include "flash/math_thread.h"
 
 namespace {
@@ -25,7 +26,6 @@ const char kPressReset[] = "Нажмите Reset на ПЛК и затем OK! "
 const char kImagesSent[] =
     "Передача файлов произошла удачно.\nПодождите пока произойдет настройка!";
 const char kFormatting[] = "Идет форматирование!";
-const char kCaption[] = "Обновления прошивки ";
 
 constexpr uint64_t kFormatOutputBytes = 6144;
 constexpr uint32_t kCoreSettleMs = 3000;
@@ -37,6 +37,8 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
 }
 
 }  // namespace
+
+const char kEngineCaption[] = "Обновления прошивки ";
 
 std::string FormatReport(const std::string& received) {
     std::string report = received;
@@ -51,7 +53,12 @@ std::string FormatReport(const std::string& received) {
 
 void CMathThread::ShowEngineMessage(const std::string& text) {
     CSingleLock lock(m_EngineLock);
-    Ui().ShowMessage(text, kCaption + m_strDevice);
+    Ui().ShowMessage(text, kEngineCaption + m_strDevice);
+}
+
+void CMathThread::ShowStatus(const std::string& text) {
+    CSingleLock lock(m_EngineLock);
+    Ui().SetStatusText(text);
 }
 
 void CMathThread::OpenCurrentImage(const char* path) {
@@ -61,8 +68,13 @@ void CMathThread::OpenCurrentImage(const char* path) {
 }
 
 void CMathThread::CheckBeforeFlashing() {
-    CheckFile(kLoaderImage);
-    CheckFile(kKernelImage);
+    for (const char* image : {kLoaderImage, kKernelImage}) {
+        const uint32_t crc = CheckFile(image);
+        CFile file;
+        const uint64_t size = file.Open(image, CFile::modeRead) ? file.GetLength() : 0;
+        RunLog().Note(std::string("Образ ") + image,
+                      std::to_string(size) + " байт, CRC-32 " + Crc32Text(crc));
+    }
     CheckDataFolder();
 }
 
@@ -72,6 +84,7 @@ uint32_t CMathThread::Run() {
         // The controller loses its kernel at step 11: everything the run will need later is
         // checked before the first byte goes out.
         CheckBeforeFlashing();
+        RunLog().BeginPhase("загрузчик, первая передача");
         ClearReceived();
         OpenEnginePort();
         OpenCurrentImage(kKernelImage);
@@ -85,8 +98,10 @@ uint32_t CMathThread::Run() {
         WaitForText(kLoaderMenu);
         SendAnswer('b');
         WaitForText(kJumperNotice);
+        RunLog().BeginPhase("снятие джампера");
         ShowEngineMessage(kRemoveJumper);
 
+        RunLog().BeginPhase("загрузчик, вторая передача");
         ClearReceived();
         WaitForText(kImageRequest);
         OpenCurrentImage(kLoaderImage);
@@ -94,7 +109,9 @@ uint32_t CMathThread::Run() {
         WaitForText(kEraseKernel);
         SendAnswer('y');
         WaitForText(kPowerCycle);
+        RunLog().BeginPhase("Reset");
         ShowEngineMessage(kPressReset);
+        RunLog().BeginPhase("ядро");
         WaitForText(kKernelMenu);
         SendAnswer('k');
 
@@ -102,10 +119,8 @@ uint32_t CMathThread::Run() {
         WaitForText(kImageRequest);
         OpenCurrentImage(kKernelImage);
         SendImage();
-        {
-            CSingleLock lock(m_EngineLock);
-            Ui().SetStatusText(kImagesSent);
-        }
+        RunLog().BeginPhase("настройка");
+        ShowStatus(kImagesSent);
         WaitForText(kEraseFfs);
         bool format;
         {
@@ -113,25 +128,35 @@ uint32_t CMathThread::Run() {
             format = Ui().IsFormatChecked();
         }
         if (format) {
+            RunLog().BeginPhase("форматирование");
             m_nProgressDone = 0;
             Ui().SetStatusText(kFormatting);
             m_nProgressTotal = kFormatOutputBytes;
             SendAnswer('y');
             WaitForTextCounting(kBadPages);
-            ShowEngineMessage(FormatReport(m_strReceived));
+            const std::string report = FormatReport(m_strReceived);
+            RunLog().Note("Отчет форматирования", report);
+            ShowEngineMessage(report);
         } else {
             SendAnswer('n');
         }
         WaitForText(kPowerCycle);
+        RunLog().BeginPhase("Reset");
         ShowEngineMessage(kPressReset);
+        RunLog().BeginPhase("запуск ядра");
         WaitForTextLenient(kCoreStarted);
         Pause(kCoreSettleMs);
         PurgePort(m_hPort);
         ClosePort(m_hPort);
 
-        SendDataFolder();
+        RunLog().BeginPhase("файлы data");
+        const std::vector<std::string> sent = SendDataFolder();
+        RunLog().BeginPhase("проверка записи");
+        CheckWrittenFiles(sent);
+        RunLog().EndPhase();
     } catch (int raised) {
         code = raised;
+        RunLog().EndPhase(true);
         m_pCurrentFile.reset();
         if (code != ResultOpenFailed && m_hPort) ClosePort(m_hPort);
     }

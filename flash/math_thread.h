@@ -8,13 +8,22 @@
 #include <vector>
 
 #include "flash/engine_ui.h"
+#include "flash/run_log.h"
 #include "framework/file.h"
 #include "framework/sync.h"
 #include "serial/worker.h"
 
-// What is wrong with the file named by a ResultBadFile. CannotWrite is the assistant's own:
-// the identity file it writes before starting a run.
-enum class FileFault { None, CannotOpen, CannotRead, NameTooLong, CannotWrite };
+// What is wrong with the file named by a ResultBadFile or a ResultCheckFailed. CannotWrite is the
+// assistant's own: a file it writes into data before starting a run.
+enum class FileFault {
+    None,
+    CannotOpen,
+    CannotRead,
+    NameTooLong,
+    CannotWrite,
+    DiffersOnController,  // read back unlike what was sent, twice
+    NotReadBack,          // could not be read back from the controller
+};
 
 class CMathThread : public CMyThread {
   public:
@@ -26,6 +35,9 @@ class CMathThread : public CMyThread {
     uint32_t Run() override;
     // The controller designation from plc.ini, for the captions of the engine's boxes.
     void SetDevice(const std::string& device) { m_strDevice = device; }
+    // Where the run notes its phases; a log of its own unless given one.
+    void SetRunLog(std::shared_ptr<CRunLog> log) { m_pLog = std::move(log); }
+    CRunLog& RunLog() { return *m_pLog; }
     // The images and every data file, opened and read through, before anything is sent.
     void CheckBeforeFlashing();
 
@@ -43,14 +55,19 @@ class CMathThread : public CMyThread {
     bool SendImage();
     void BuildBlock();
 
-    // Data files: every file of `data`, each over its own opening of the port.
-    void SendDataFolder();
+    // Data files: every file of `data`, each over its own opening of the port; returns their
+    // names.
+    std::vector<std::string> SendDataFolder();
+    // Reads the identity file (and the 317/318's calibration file) back from the controller
+    // when they were among `sent`: a file unlike what was sent is written once more and read
+    // again; still unlike it, or unreadable, raises ResultCheckFailed.
+    void CheckWrittenFiles(const std::vector<std::string>& sent);
     void SendDataFile(const std::string& path);
     // The names of the files in `data`, in the order the file system lists them, after each
     // has been opened and read through and its name checked; raises ResultBadFile otherwise.
     std::vector<std::string> CheckDataFolder();
-    // Opens and reads `path` through; raises ResultBadFile when it cannot.
-    void CheckFile(const std::string& path);
+    // Opens and reads `path` through; raises ResultBadFile when it cannot. Returns its CRC-32.
+    uint32_t CheckFile(const std::string& path);
     // CheckFile, and the name must fit the command packet.
     void CheckDataFile(const std::string& path);
     // After ResultBadFile: which file, and what is wrong with it.
@@ -84,6 +101,11 @@ class CMathThread : public CMyThread {
 
   private:
     void ShowEngineMessage(const std::string& text);
+    void ShowStatus(const std::string& text);
+    void CheckWrittenFile(const std::string& name);
+    // One file read back with the reader's retry; false when it could not be read.
+    bool ReadBack(const std::string& name, std::string* content);
+    [[noreturn]] void RaiseCheckFailed(const std::string& path, FileFault fault);
     void OpenCurrentImage(const char* path);
     [[noreturn]] void RaiseBadFile(const std::string& path, FileFault fault);
     void ReadFileBytes(uint8_t* buffer, size_t count);
@@ -99,6 +121,7 @@ class CMathThread : public CMyThread {
     void WaitForTextImpl(const std::string& text, bool counting);
 
     IEngineUi& m_Ui;
+    std::shared_ptr<CRunLog> m_pLog = std::make_shared<CRunLog>();
     std::string m_strDevice;
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
@@ -107,6 +130,9 @@ class CMathThread : public CMyThread {
 // The format report from the console text: "Hard format completed! Found 2 bad pages" becomes
 // "Форматирование завершено! Найдено 2 испорченной памяти!".
 std::string FormatReport(const std::string& received);
+
+// The caption of the engine's boxes, followed by the designation.
+extern const char kEngineCaption[];
 
 // The engine of the current run, null when there is none; Cancel signals its stop event.
 extern CMathThread* g_pMathThread;

@@ -64,6 +64,7 @@ void CMathThread::AwaitBlockAccepted(int* refusals) {
     uint8_t reply = ReadReplyByte();
     while (reply == kRequest) reply = ReadReplyByte();
     while (reply == kNak) {
+        RunLog().CountNak();
         if (++*refusals == 3) RaiseResult(ResultNakLimit);
         WriteBytes(m_hPort, m_Block, kBlockSize);
         reply = ReadReplyByte();  // a request letter here counts as acceptance
@@ -96,6 +97,7 @@ bool CMathThread::SendImage() {
         const uint8_t eot = kEot;
         WriteBytes(m_hPort, &eot, 1);
         if (ReadReplyByte() == kAck) break;
+        RunLog().CountNak();
         if (tries == 3) RaiseResult(ResultProtocol);
     }
     m_pCurrentFile.reset();

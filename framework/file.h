@@ -11,6 +11,9 @@ class CFile {
         modeRead = 0x0000,
         modeWrite = 0x0001,
         modeCreate = 0x1000,  // create or truncate
+        // With modeWrite: open or create, every write at the end. Others may read the file
+        // meanwhile (a user watching a log).
+        modeAppend = 0x2000,
     };
 
     CFile() = default;
@@ -34,6 +37,10 @@ class CFile {
     static bool MakeFolder(const std::string& path);
     // Moves `from` over `to`, replacing it.
     static bool Replace(const std::string& from, const std::string& to);
+    // Moves a file or folder (within one volume) to a name not taken; false when `to` exists.
+    static bool Rename(const std::string& from, const std::string& to);
+    // Removes an empty folder.
+    static bool RemoveFolder(const std::string& path);
 
   private:
     void* m_hFile = nullptr;

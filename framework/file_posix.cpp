@@ -31,6 +31,7 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     Close();
     int oflags = (flags & modeWrite) ? O_WRONLY : O_RDONLY;
     if (flags & modeCreate) oflags |= O_CREAT | O_TRUNC;
+    if ((flags & modeWrite) && (flags & modeAppend)) oflags |= O_CREAT | O_APPEND;
     int fd = ::open(NativePath(path).c_str(), oflags | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     m_hFile = Handle(fd);
@@ -99,4 +100,15 @@ bool CFile::MakeFolder(const std::string& path) {
 
 bool CFile::Replace(const std::string& from, const std::string& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool CFile::Rename(const std::string& from, const std::string& to) {
+    // rename(2) would silently replace an empty folder or any file at `to`. The check leaves a
+    // window only against another process choosing the same name at the same moment.
+    if (Exists(to)) return false;
+    return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool CFile::RemoveFolder(const std::string& path) {
+    return ::rmdir(NativePath(path).c_str()) == 0;
 }

@@ -9,10 +9,26 @@ CFile::~CFile() {
 bool CFile::Open(const std::string& path, unsigned flags) {
     Close();
     const bool write = (flags & modeWrite) != 0;
-    HANDLE h = CreateFileA(
-        path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, write ? 0 : FILE_SHARE_READ, nullptr,
-        (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool append = write && (flags & modeAppend) != 0;
+    DWORD disposition = OPEN_EXISTING;
+    if (flags & modeCreate)
+        disposition = CREATE_ALWAYS;
+    else if (append)
+        disposition = OPEN_ALWAYS;
+    // A writer shares nothing, except an appending one: a user may open the log in Notepad
+    // while the program still writes to it.
+    const DWORD share = !write || append ? FILE_SHARE_READ : 0;
+    HANDLE h = CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, share, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
+    if (append) {
+        // Only one writer ever appends, so moving to the end once is enough.
+        LARGE_INTEGER zero{};
+        if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+            CloseHandle(h);
+            return false;
+        }
+    }
     m_hFile = h;
     m_strPath = path;
     m_bFailed = false;
@@ -62,4 +78,14 @@ bool CFile::MakeFolder(const std::string& path) {
 
 bool CFile::Replace(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool CFile::Rename(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING MoveFileEx refuses a taken name; it moves folders too,
+    // but only within one volume (no MOVEFILE_COPY_ALLOWED for folders).
+    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
+}
+
+bool CFile::RemoveFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != FALSE;
 }

@@ -4,6 +4,8 @@
 
 #include "app/tulm_app.h"
 #include "app/tulm_frame.h"
+#include "flash/controller_files.h"
+#include "flash/math_thread.h"
 #include "framework/text.h"
 #include "pages/page_picture.h"
 #include "res/resource.h"
@@ -35,7 +37,10 @@ BOOL CThirdPage::OnInitDialog() {
     m_SidePicture = GetDlgItem(IDC_PICTURE);
     m_FormatCheck = GetDlgItem(IDC_FORMAT);
     m_FormatWarning = GetDlgItem(IDC_FORMAT_NOTE);
+    m_BackupNote = GetDlgItem(IDC_BACKUP_NOTE);
     ShowSidePicture(m_SidePicture);
+    // Before the first reading can overwrite it: a data\calib.inc found now is the user's.
+    Keeper().TakeUserCalibration();
     SetControlFont(m_StatusText, m_TextFont);
     return TRUE;
 }
@@ -70,10 +75,21 @@ void CThirdPage::OnWorkerEnded() {
     m_pEndedReader = nullptr;
 }
 
-LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM) {
+CIdentityKeeper& CThirdPage::Keeper() {
+    if (!m_pKeeper) {
+        std::string root;
+        const bool storage = AppStorageRoot(&root);
+        m_pKeeper = std::make_unique<CIdentityKeeper>(root, storage);
+    }
+    return *m_pKeeper;
+}
+
+LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFetched) {
     SetWindowText1251(m_StatusText, kNotReadText);
+    m_bRead = false;
     if (identityFetched == 1) {
         if (LoadIdentityFile(true)) {
+            m_bRead = true;
             EnableWindow(m_FormatWarning, TRUE);
             SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
             EnableWindow(m_FormatCheck, TRUE);
@@ -82,6 +98,17 @@ LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM) {
     } else {
         LoadIdentityFile(false);
     }
+    // The copies now in data\ are kept before anything else can happen to them.
+    const std::string folder =
+        Keeper().OnReading(identityFetched == 1, m_bRead ? MacKey(GetMacFields()) : std::string(),
+                           calibrationFetched == 1);
+    std::string note;
+    if (!folder.empty()) {
+        note = "Копия: " + folder.substr(0, folder.size() - 1);
+    } else if (m_bRead) {
+        note = "Сохранить копию данных ПЛК не удалось.";
+    }
+    SetWindowText1251(m_BackupNote, note);
     MoveFocus(m_MacByte[0].GetSafeHwnd());
     // The reader's thread is still inside this report: it is disposed of once it has ended.
     if (m_pReader) {
@@ -128,6 +155,46 @@ bool CThirdPage::SaveIdentityFile() {
     return ::SaveIdentityFile(kIdentityFile, GetMacFields(), GetDottedIp());
 }
 
+bool CThirdPage::PrepareCalibrationFile() {
+    return Keeper().PrepareCalibrationFile();
+}
+
+std::string CThirdPage::DescribeReading() const {
+    std::string mac;
+    for (const std::string& field : GetMacFields()) mac += (mac.empty() ? "" : ":") + field;
+    return std::string(m_bRead ? "считаны из ПЛК" : "не считаны, введены вручную") + ", MAC " +
+           mac + ", IP " + GetDottedIp();
+}
+
+std::string CThirdPage::DescribeCalibration() const {
+    if (!m_pKeeper) return "нет";
+    switch (m_pKeeper->Source()) {
+        case CalibrationSource::Reading:
+            return "считан из ПЛК";
+        case CalibrationSource::Backup:
+            return "из резервной копии " + m_pKeeper->RestoredFrom();
+        case CalibrationSource::UserFile:
+            return "файл data\\calib.inc пользователя";
+        case CalibrationSource::None:
+            break;
+    }
+    return "нет";
+}
+
+void CThirdPage::ConfirmIdentity() {
+    const CalibrationSource source =
+        Keeper().Confirm(MacKey(GetMacFields()), DeviceHasCalibration(theApp.m_strDevice));
+    if (source != CalibrationSource::Backup) return;
+    // The engineer must know that the file comes from a copy, and from which day, before the
+    // controller is erased.
+    const std::string folder = Keeper().RestoredFrom();
+    MessageBox1251(m_hWnd,
+                   "Считать данные из ПЛК не удалось. В контроллер будет записан файл калибровки "
+                   "calib.inc из резервной копии от " +
+                       StampForUser(CBackupStore::StampOf(folder)) + " (" + folder + ").",
+                   kEngineCaption + theApp.m_strDevice, MB_OK | MB_ICONINFORMATION);
+}
+
 bool CThirdPage::IsFormatChecked() const {
     return SendMessageW(m_FormatCheck, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -144,6 +211,7 @@ bool CThirdPage::IsInputComplete() {
         MessageBox1251(m_hWnd, "Не ввели IP!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
+    ConfirmIdentity();
     return true;
 }
 

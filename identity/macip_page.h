@@ -3,10 +3,12 @@
 // after a good reading.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/worker_report.h"
 #include "identity/identity_file.h"
+#include "identity/identity_keeper.h"
 #include "identity/mac_edit.h"
 #include "identity/read_thread.h"
 
@@ -27,6 +29,11 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     bool LoadIdentityFile(bool withMac);
     // Writes the fields to data\local_addres.dat.
     bool SaveIdentityFile();
+    // Puts the calibration file chosen at Next into data\calib.inc, or removes a stale one.
+    bool PrepareCalibrationFile();
+    // For the run log: how the identity came about, and the calibration's source.
+    std::string DescribeReading() const;
+    std::string DescribeCalibration() const;
     // Any thread: asks the check box by a window message.
     bool IsFormatChecked() const;
 
@@ -41,6 +48,7 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     HWND m_SidePicture = nullptr;
     HWND m_FormatCheck = nullptr;
     HWND m_FormatWarning = nullptr;
+    HWND m_BackupNote = nullptr;
 
   protected:
     BOOL OnInitDialog() override;
@@ -60,8 +68,14 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     int GetIpAddress(DWORD* address) const;
     std::string GetDottedIp() const;
 
+    // The backup and the calibration chosen after a good Next; false keeps the page.
+    void ConfirmIdentity();
+    CIdentityKeeper& Keeper();
+
     // The reader that has reported and waits to be disposed of.
     CReadThread* m_pEndedReader = nullptr;
+    std::unique_ptr<CIdentityKeeper> m_pKeeper;
+    bool m_bRead = false;  // the last reading gave a well-formed identity
 };
 
 extern const char kReadingText[];

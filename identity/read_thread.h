@@ -4,9 +4,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "framework/file.h"
+#include "flash/file_fetch.h"
 #include "serial/worker.h"
 
 // What the reader needs of the MAC/IP page.
@@ -18,13 +17,6 @@ class IReaderUi : public IPortChoice {
   protected:
     ~IReaderUi() = default;
 };
-
-// The read request for a file name: AA AA, len, seq 1, sum, last 1, 31 00, the name field's
-// length, the name, 00 and CD when the name's length is even.
-std::vector<uint8_t> BuildReadRequest(const std::string& name);
-
-// The continuation command between segments: AA AA 01 00 01 00 89 01 32.
-std::vector<uint8_t> BuildContinuation();
 
 class CReadThread : public CMyThread {
   public:
@@ -41,12 +33,10 @@ class CReadThread : public CMyThread {
     // Where copies go; "data\" unless told.
     void SetTargetFolder(const std::string& folder) { m_strFolder = folder; }
 
-    static constexpr uint32_t kRetryPauseMs = 5000;
-    static constexpr int kTwoBytePayload = 7;
+    static constexpr uint32_t kRetryPauseMs = CFileFetch::kRetryPauseMs;
+    static constexpr int kTwoBytePayload = CFileFetch::kTwoBytePayload;
 
   private:
-    int Transfer(const std::string& name, HPORT* port, CFile* local);
-
     IReaderUi& m_Ui;
     std::string m_strDevice;
     std::string m_strFolder = "data\\";

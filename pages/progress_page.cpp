@@ -4,6 +4,7 @@
 
 #include "app/master_dlg.h"
 #include "app/tulm_app.h"
+#include "flash/controller_files.h"
 #include "framework/text.h"
 #include "pages/page_picture.h"
 #include "res/resource.h"
@@ -27,10 +28,20 @@ std::string ResultMessage(int code, const std::string& file, FileFault fault) {
                     return "Слишком длинное имя файла " + file +
                            " для контроллера. Прошивка остановлена.";
                 case FileFault::CannotWrite:
+                case FileFault::DiffersOnController:
+                case FileFault::NotReadBack:
                 case FileFault::None:
                     break;
             }
             return "Не удалось записать файл " + file + ". Прошивка не начиналась.";
+        case ResultCheckFailed:
+            if (fault == FileFault::NotReadBack) {
+                return "Не удалось прочитать из контроллера файл " + file +
+                       " для проверки записи. Проверьте кабель и повторите прошивку.";
+            }
+            return "Контроллер сохранил файл " + file +
+                   " с ошибками, и повторная запись не помогла. Повторите прошивку с "
+                   "форматированием памяти; если ошибка повторится, контроллер неисправен.";
         default:
             return "Возникли ошибки, попробуйте еще раз.";
     }
@@ -60,11 +71,22 @@ BOOL CFourthPage::OnInitDialog() {
 void CFourthPage::OnPageShown() {
     SetWindowText1251(m_StatusText, "Идет прошивка прибора!");
     CMasterDlg* master = theApp.m_pMasterDlg;
+    m_pRunLog = std::make_shared<CRunLog>();
+    m_pRunLog->Note("Контроллер", theApp.m_strDevice + ", версия " + theApp.m_strVersion);
+    m_pRunLog->Note("Порт", ChosenPort());
+    if (master) {
+        m_pRunLog->Note("MAC и IP", master->m_ThirdPage.DescribeReading());
+        m_pRunLog->Note("Форматирование",
+                        master->m_ThirdPage.IsFormatChecked() ? "запрошено" : "не запрошено");
+    }
     const bool saved = master && master->m_ThirdPage.SaveIdentityFile();
+    // A calibration file in data\ that is not this controller's must not reach it.
+    const bool prepared = saved && master->m_ThirdPage.PrepareCalibrationFile();
+    if (master) m_pRunLog->Note("Калибровка", master->m_ThirdPage.DescribeCalibration());
     m_pFrame->SetPageButtons(FALSE, true, FALSE, FALSE);
-    if (!saved) {
+    if (!prepared) {
         // Flashing without the user's MAC and IP in the data files would lose the identity.
-        m_strFaultyFile = kIdentityFile;
+        m_strFaultyFile = saved ? std::string(kDataFolder) + kCalibrationName : kIdentityFile;
         m_Fault = FileFault::CannotWrite;
         EndRun(ResultBadFile);
         return;
@@ -72,6 +94,7 @@ void CFourthPage::OnPageShown() {
     AcceptReports();
     g_pMathThread = new CMathThread(*this);
     g_pMathThread->SetDevice(theApp.m_strDevice);
+    g_pMathThread->SetRunLog(m_pRunLog);
     SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
     m_nShownPosition = 0;
@@ -79,7 +102,7 @@ void CFourthPage::OnPageShown() {
 }
 
 LRESULT CFourthPage::OnWorkerResult(WPARAM, LPARAM code) {
-    if (g_pMathThread && code == ResultBadFile) {
+    if (g_pMathThread && (code == ResultBadFile || code == ResultCheckFailed)) {
         m_strFaultyFile = g_pMathThread->GetFaultyFile();
         m_Fault = g_pMathThread->GetFault();
     }
@@ -98,12 +121,26 @@ void CFourthPage::OnWorkerEnded() {
     g_pMathThread = nullptr;
     DisposeEndedWorker(engine);
     const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault);
+    WriteRunLog(message);
     if (!message.empty()) MessageBox1251(m_hWnd, message, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (m_nResult == ResultDone) {
         m_pFrame->ActivateNextPage();
     } else {
         m_pFrame->SetActivePage(m_pFrame->GetFirstPage());
     }
+}
+
+void CFourthPage::WriteRunLog(const std::string& message) {
+    if (!m_pRunLog) return;
+    m_pRunLog->Note("Результат",
+                    std::to_string(m_nResult) + (m_nResult == ResultDone      ? " (успех)"
+                                                 : m_nResult == ResultStopped ? " (отмена)"
+                                                                              : ""));
+    if (!message.empty()) m_pRunLog->Note("Сообщение", message);
+    // A log that cannot be written never stops a run, nor keeps the user waiting.
+    std::string root;
+    if (AppStorageRoot(&root)) AppendRunLog(root, *m_pRunLog);
+    m_pRunLog.reset();
 }
 
 std::string CFourthPage::GetSelectedPortText() {

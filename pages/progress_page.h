@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "app/worker_report.h"
@@ -42,12 +43,15 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
 
   private:
     void EndRun(int code);
+    // The run's block in the log, once its result and message are known.
+    void WriteRunLog(const std::string& message);
 
     int m_nResult = 0;
     // The engine reports after every block; the bar only needs to hear of a new position.
     std::atomic<uint32_t> m_nShownPosition{0};
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
+    std::shared_ptr<CRunLog> m_pRunLog;
 };
 
 // The box text for a run's result code; empty for success and Cancel. `file` and `fault`

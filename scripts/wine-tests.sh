@@ -7,6 +7,10 @@ trap cleanup EXIT
 
 start_display
 init_prefix
+# Ports mapped by an earlier run may lead to pseudo-terminals now reused by other controllers:
+# Wine keeps them both in the registry and as links in dosdevices.
+wine reg delete 'HKLM\Software\Wine\Ports' /va /f >/dev/null 2>&1 || true
+rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
 start_sim console COM5 --start kernel-menu --request-ms 300 --manual-ms 50 --idle-ms 3000
 start_sim echo COM12 --echo
 rm -rf "$RUN_DIR/images" && mkdir -p "$RUN_DIR/images"
@@ -22,6 +26,7 @@ printf 'EMAC=00:1A:2B\r\nIP=0A:00:00:05\r\n' >"$RUN_DIR/damaged-files/local_addr
 start_sim identity COM11 --start core --files "$RUN_DIR/identity-files"
 start_sim silent COM13 --start core --rd-silent
 start_sim damaged COM14 --start core --files "$RUN_DIR/damaged-files"
+rm -f "$RUN_DIR/run-line.log"
 start_sim run COM15 --request-ms 300 --manual-ms 100 --idle-ms 15000 --files "$RUN_DIR/run-files" \
     --log "$RUN_DIR/run-line.log"
 # The end-to-end scenarios' controllers, each read in its running kernel first and then
@@ -32,6 +37,8 @@ e2e_sim() {
     local name=$1 com=$2
     shift 2
     mkdir -p "$SIMS/$name/files" "$SIMS/$name/images"
+    # The tests count what the controller logged in this run only.
+    rm -f "$RUN_DIR/e2e-$name-line.log"
     start_sim "e2e-$name" "$com" --start core --then loader --then-ms 6000 \
         --request-ms 300 --manual-ms 100 \
         --files "$SIMS/$name/files" --images "$SIMS/$name/images" \
@@ -50,6 +57,17 @@ e2e_sim drop COM26 --idle-ms 20000 --fault-image 3 --silent-after-block 30
 identity drop
 e2e_sim check COM27 --idle-ms 20000
 identity check
+# The identity's safety net: a 317 read, then found in its boot loader by the next start; two
+# 317s, A read and B not (B stores its identity file damaged once); one that always damages it.
+e2e_sim restore COM32 --idle-ms 20000
+identity restore
+printf 'calibration of the restored one\r\n\x05\x06' >"$SIMS/restore/files/calib.inc"
+e2e_sim two-a COM33 --idle-ms 20000
+identity two-a
+printf 'calibration of A\r\n' >"$SIMS/two-a/files/calib.inc"
+e2e_sim two-b COM34 --idle-ms 20000 --rd-silent --rd-corrupt local_addres.dat
+e2e_sim damaging COM35 --idle-ms 20000 --rd-corrupt local_addres.datxall
+identity damaging
 wine reg delete 'HKLM\Software\Wine\Ports' /v COM24 /f >/dev/null 2>&1 || true
 apply_ports
 # A port Windows still lists but that is gone, like an unplugged USB adapter's.
@@ -62,6 +80,10 @@ export PLCSIM_IDENTITY_PORT=COM11 PLCSIM_SILENT_PORT=COM13 PLCSIM_DAMAGED_PORT=C
 export PLCSIM_RUN_PORT=COM15
 export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_MISSING=COM24
 export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
+export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35
+# The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
+E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
+export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e") E2E_RESET_MS=6500
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")

@@ -25,6 +25,9 @@ enum WorkerResult : int {
     // Not one of the serial codes: a file the run must send cannot be opened or read, or its
     // name does not fit the command packet. Raised before any byte of that file goes out.
     ResultBadFile = 11,
+    // Not a serial code either: a file written into the controller did not read back as sent
+    // (or could not be read back) even after a second write.
+    ResultCheckFailed = 12,
 };
 
 [[noreturn]] void RaiseResult(WorkerResult code);

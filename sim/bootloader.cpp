@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 const char* const BootLoader::kLoaderMenuPrompt =
@@ -160,6 +161,19 @@ bool BootLoader::ReceiveImage(BootStage stage, const char* name) {
 }
 
 bool BootLoader::Format() {
+    // The flash file system is erased: nothing written before the format is there afterwards,
+    // so a program that relies on the controller keeping its calibration file finds out.
+    if (!m_options.filesFolder.empty()) {
+        namespace fs = std::filesystem;
+        std::vector<fs::path> files;
+        std::error_code ec;
+        for (fs::directory_iterator it(m_options.filesFolder, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            std::error_code kind;
+            if (fs::is_regular_file(it->symlink_status(kind))) files.push_back(it->path());
+        }
+        for (const fs::path& file : files) fs::remove(file, ec);
+    }
     // What the boot loader prints while it formats, page by page, then its report.
     const std::string report =
         "\r\nHard format completed! Found " + std::to_string(m_options.badPages) + " bad pages\r\n";

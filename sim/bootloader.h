@@ -48,7 +48,8 @@ struct BootOptions {
     ReceiverFaults receiverFaults;      // for the image uploads
     uint32_t faultImage = 0;            // which upload of a run (1..3) has them; 0: every one
     bool omitCoreMessage = false;       // the kernel starts without "Loading PLC core completed!"
-    std::string filesFolder;            // the flash file system; empty: files are not kept
+    std::string filesFolder;            // the flash file system (a format empties it); empty:
+                                        // files are kept only while the kernel runs
     FileServiceFaults fileFaults;
 };
 

@@ -1,6 +1,7 @@
 #include "sim/file_service.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -18,7 +19,11 @@ std::vector<uint8_t> BuildContinuationBytes() {
 
 FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
                          uint32_t idleTimeoutMs)
-    : m_line(line), m_folder(std::move(folder)), m_faults(faults), m_idleTimeoutMs(idleTimeoutMs) {}
+    : m_line(line),
+      m_folder(std::move(folder)),
+      m_faults(std::move(faults)),
+      m_idleTimeoutMs(idleTimeoutMs),
+      m_corruptLeft(m_faults.corruptReads) {}
 
 void FileService::Error(const std::string& what) {
     if (m_observer) m_observer({"error", what, 0});
@@ -41,7 +46,38 @@ void FileService::StoreFile() {
         out.write(reinterpret_cast<const char*>(m_data.data()),
                   static_cast<std::streamsize>(m_data.size()));
     }
+    m_stored[m_name] = m_data;
     if (m_observer) m_observer({"file", m_name, m_data.size()});
+}
+
+bool FileService::Lookup(const std::string& name, std::vector<uint8_t>* content) const {
+    const auto stored = m_stored.find(name);
+    if (stored != m_stored.end()) {
+        *content = stored->second;
+        return true;
+    }
+    if (m_folder.empty()) return false;
+    const std::string path = m_folder + "/" + name;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+void FileService::CorruptIfAsked(const std::string& name, std::vector<uint8_t>* content) {
+    // Only a copy this kernel was sent: the controller read before its reflash serves its
+    // files as they are.
+    const auto left = m_corruptLeft.find(name);
+    if (left == m_corruptLeft.end() || left->second == 0 || !m_stored.count(name)) return;
+    if (left->second > 0) --left->second;
+    if (content->empty()) {
+        content->push_back(0x2A);
+    } else {
+        (*content)[content->size() / 2] ^= 0xFF;
+    }
+    if (m_observer) m_observer({"corrupt", name, content->size()});
 }
 
 bool FileService::AwaitBytes(const std::vector<uint8_t>& expected) {
@@ -78,17 +114,17 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
 }
 
 void FileService::SendFile(const std::string& name) {
-    std::ifstream in(m_folder + "/" + name, std::ios::binary);
+    std::vector<uint8_t> content;
     const bool refuse = m_faults.refuseRequests < 0 || m_refusals < m_faults.refuseRequests;
-    if (!in || refuse) {
+    if (!Lookup(name, &content) || refuse) {
         ++m_refusals;
         Answer(kStatusBad, 1);
         return;
     }
-    const std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
     Answer(kStatusOk, 1);
-    if (m_faults.silentRead) return;
+    // A controller that could not be read before its reflash answers once it has been written.
+    if (m_faults.silentRead && m_stored.empty()) return;
+    CorruptIfAsked(name, &content);
     const std::vector<uint8_t> ack0 = MakeReply(kStatusOk, 0);
     const size_t segments = std::max<size_t>(1, (content.size() + kSegmentSize - 1) / kSegmentSize);
     for (size_t s = 0; s < segments; ++s) {
@@ -98,10 +134,11 @@ void FileService::SendFile(const std::string& name) {
         const bool more = s + 1 < segments;
         // The segment's bytes: a six-byte sub-header (third byte: another segment follows),
         // the file's bytes, and one closing byte that is not the file's.
-        std::vector<uint8_t> bytes = {0x01, 0x00, static_cast<uint8_t>(more ? 1 : 0), 0, 0, 0};
-        bytes.insert(bytes.end(), content.begin() + static_cast<long>(begin),
-                     content.begin() + static_cast<long>(end));
-        bytes.push_back(0x00);
+        std::vector<uint8_t> bytes(6 + (end - begin) + 1, 0x00);
+        bytes[0] = 0x01;
+        bytes[2] = static_cast<uint8_t>(more ? 1 : 0);
+        std::copy(content.begin() + static_cast<long>(begin),
+                  content.begin() + static_cast<long>(end), bytes.begin() + 6);
         if (m_faults.twoBytePayload && s == 0) bytes.assign(2, 0xEE);
         std::vector<size_t> sizes;
         for (size_t left = bytes.size(); left > 0; left -= sizes.back()) {
@@ -136,6 +173,10 @@ void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& 
     if (seq == 1 && payload.size() >= 4 && Word(&payload[0]) == kCommandRead) {
         std::string name(payload.begin() + 4, payload.end());
         name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+        if (m_faults.silentAfterWrite && !m_stored.empty()) {
+            if (m_observer) m_observer({"unanswered", name, 0});
+            return;
+        }
         if (name.find('/') != std::string::npos || name == "." || name == "..") {
             Error("read request for " + name);
             Answer(kStatusBad, 1);

@@ -1,10 +1,12 @@
 // The running kernel's file service: files written through the packet protocol land in a folder
-// that stands for the controller's flash file system. Every packet is checked (sync, len, sum,
-// seq, last) and answered as the controller answers; faults by option.
+// that stands for the controller's flash file system, and are read back out of it. Every packet
+// is checked (sync, len, sum, seq, last) and answered as the controller answers; faults by
+// option.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,18 @@ struct FileServiceFaults {
     uint32_t badSumPacket = 0;         // send packet K once with a wrong sum
     uint32_t refusalBeforePacket = 0;  // a six-byte status-20 message where K's header is due
     bool twoBytePayload = false;       // answer the first packet of a read with two bytes
-    bool silentRead = false;           // accept the request, then send nothing
+    bool silentRead = false;           // accept the request, then send nothing; only until
+                                       // a file has been written
+    bool silentAfterWrite = false;     // once a file has been written, answer no read request
+    // Reads of NAME once NAME has been written: this many (-1: every one) are served with one
+    // byte changed, or one byte more when the file is empty.
+    std::map<std::string, int> corruptReads;
 };
 
 struct FileServiceEvent {
-    std::string what;    // "file" (a file stored), "sent" (a file read out), "error" (the
-                         // program broke the protocol)
+    std::string what;    // "file" (a file stored), "sent" (a file read out), "corrupt" (a
+                         // read served with a byte changed), "unanswered" (a read request
+                         // left without a reply), "error" (the program broke the protocol)
     std::string detail;  // the file name, or what was wrong
     size_t size = 0;
 };
@@ -55,6 +63,9 @@ class FileService {
     // Sends a file to the program: status-10 reply, then segments of packets, each waiting for
     // its acknowledgement.
     void SendFile(const std::string& name);
+    // The file as the controller holds it: what this kernel was sent, else the folder's.
+    bool Lookup(const std::string& name, std::vector<uint8_t>* content) const;
+    void CorruptIfAsked(const std::string& name, std::vector<uint8_t>* content);
     bool SendPacketAcknowledged(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
     bool AwaitBytes(const std::vector<uint8_t>& expected);
     void StoreFile();
@@ -83,4 +94,8 @@ class FileService {
     bool m_complete = false;      // the file is known to be whole
     bool m_segmentStart = false;  // the next data packet opens a new segment
     std::vector<uint8_t> m_data;
+    // Every file stored since this kernel started, so that it can be read back without a
+    // folder; and the corrupted reads still due for each name.
+    std::map<std::string, std::vector<uint8_t>> m_stored;
+    std::map<std::string, int> m_corruptLeft;
 };

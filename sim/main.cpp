@@ -4,10 +4,13 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "serial/comm_posix.h"
@@ -47,7 +50,8 @@ const char kUsage[] =
     "  --eot-naks N            NAK the first N EOTs\n"
     "  --eot-unanswered        never answer EOT\n"
     "file service faults (packets counted from 1 in arrival order):\n"
-    "  --files DIR             keep the files written to the controller in DIR\n"
+    "  --files DIR             keep the files written to the controller in DIR (a format empties\n"
+    "                          it); without it, a running kernel serves what it was sent\n"
     "  --fs-bad-status K       answer packet K with status 0x0014\n"
     "  --fs-wrong-seq K        answer packet K with another sequence number\n"
     "  --fs-short-reply K      answer packet K with four bytes\n"
@@ -57,7 +61,11 @@ const char kUsage[] =
     "  --rd-bad-sum K          send packet K of a read with a wrong sum, once\n"
     "  --rd-refusal-before K   a six-byte status-20 message where packet K's header is due\n"
     "  --rd-two-byte           answer a read with a two-byte payload\n"
-    "  --rd-silent             accept a read request, then send nothing\n"
+    "  --rd-silent             accept a read request, then send nothing, until a file has been\n"
+    "                          written\n"
+    "  --rd-silent-after-write once a file has been written, answer no read request\n"
+    "  --rd-corrupt NAME[xN]   serve the first N reads of NAME after it was written with one byte\n"
+    "                          changed, an empty one with a byte more (1; xall: every one)\n"
     "modes:\n"
     "  (default)               the boot loader's flashing dialogue\n"
     "  --receive               image receiver only, one image after another\n"
@@ -82,6 +90,22 @@ uint32_t Number(const std::string& text) {
     unsigned long v = std::strtoul(text.c_str(), &end, 10);
     if (text.empty() || *end) Usage("expected a number: " + text);
     return static_cast<uint32_t>(v);
+}
+
+// NAME, NAMExN or NAMExall; a name may hold an 'x' itself ("index.txt").
+void ParseCorrupt(const std::string& text, std::map<std::string, int>* reads) {
+    const size_t x = text.rfind('x');
+    const std::string count = x == std::string::npos ? "" : text.substr(x + 1);
+    const bool counted =
+        count == "all" ||
+        (!count.empty() && count.find_first_not_of("0123456789") == std::string::npos);
+    const std::string name = counted ? text.substr(0, x) : text;
+    if (name.empty()) Usage("--rd-corrupt without a file name");
+    const int n = !counted         ? 1
+                  : count == "all" ? -1
+                                   : static_cast<int>(std::min<uint32_t>(Number(count), INT32_MAX));
+    if (n == 0) Usage("--rd-corrupt " + text + ": no read to corrupt");
+    (*reads)[name] = n;
 }
 
 enum class Mode { BootLoader, Receive, Echo };
@@ -186,6 +210,10 @@ SimOptions Parse(int argc, char** argv) {
             o.boot.fileFaults.twoBytePayload = true;
         } else if (opt == "--rd-silent") {
             o.boot.fileFaults.silentRead = true;
+        } else if (opt == "--rd-silent-after-write") {
+            o.boot.fileFaults.silentAfterWrite = true;
+        } else if (opt == "--rd-corrupt") {
+            ParseCorrupt(value(), &o.boot.fileFaults.corruptReads);
         } else if (opt == "--receive") {
             o.mode = Mode::Receive;
         } else if (opt == "--echo") {

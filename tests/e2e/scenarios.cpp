@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "flash/log_file.h"
 #include "framework/text.h"
 #include "res/resource.h"
 #include "test_files.h"
@@ -153,6 +155,24 @@ class EndToEnd : public ::testing::Test {
 
     std::string Sim(const char* name) { return EnvText("E2E_SIMS") + "\\" + name; }
 
+    // The backup folders kept for a MAC in the installation, oldest first.
+    std::vector<std::string> Backups(const std::string& mac) {
+        const std::string root = m_install + "\\backup\\" + mac;
+        std::vector<std::string> folders = FolderNames(root);
+        std::sort(folders.begin(), folders.end());
+        for (std::string& folder : folders) folder = root + "\\" + folder;
+        return folders;
+    }
+
+    // How many times the controller stored `name`, from its line log.
+    int TimesStored(const char* sim, const std::string& name) {
+        const std::string log = ReadAll(EnvText("E2E_RUN_DIR") + "\\e2e-" + sim + "-line.log");
+        int count = 0;
+        for (size_t at = 0; (at = log.find(" file " + name + " ", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    }
+
     // What the controller holds after a good run: the images and every data file.
     void ExpectControllerFlashed(const char* sim, const std::string& identity) {
         const std::string sample = EnvText("PLCFLASH_SAMPLE");
@@ -213,6 +233,21 @@ TEST_F(EndToEnd, GoodRunOfA317) {
     EXPECT_EQ(GetFileAttributesA((m_install + "\\data\\calib.inc").c_str()),
               INVALID_FILE_ATTRIBUTES)
         << "removed on exit";
+    // The reading is kept beside the program, equal to what the controller held.
+    const std::vector<std::string> kept = Backups("001A2B3C4D5E");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadAll(kept[0] + "\\calib.inc"), calibration);
+    EXPECT_EQ(ReadAll(kept[0] + "\\local_addres.dat"),
+              "EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n");
+    // One block in the log: the port, the MAC, the kernel's CRC-32, the read-back, success.
+    const std::string log = ReadAll(m_install + "\\plcflash.log");
+    for (const std::string& part :
+         {std::string("Порт: ") + EnvText("E2E_PORT_GOOD"), std::string("MAC 00:1A:2B:3C:4D:5E"),
+          "CRC-32 " + EnvText("E2E_KERNEL_CRC"),
+          std::string("Проверка записи local_addres.dat: совпадает"),
+          std::string("Проверка записи calib.inc: совпадает"), std::string("Результат: 1")}) {
+        EXPECT_NE(log.find(Cp1251ToUtf8(part)), std::string::npos) << part << " in\n" << log;
+    }
     const ProcessFigures figures = m_driver.Figures();
     if (!EnvText("E2E_FIGURES").empty()) {
         FILE* out = std::fopen(EnvText("E2E_FIGURES").c_str(), "w");
@@ -330,6 +365,76 @@ TEST_F(EndToEnd, DataFileWithATooLongNameStopsTheRunBeforeAnythingIsSent) {
               "Слишком длинное имя файла " + name + " для контроллера. Прошивка остановлена.");
     Sleep(2000);
     EXPECT_TRUE(FileNames(Sim("check") + "\\images").empty()) << "nothing was uploaded";
+}
+
+// Read, then closed on the jumper page; the controller is left in its boot loader, as after a run
+// that failed past the erasing of its kernel. The next start cannot read it: the engineer types
+// the MAC and the controller gets its own calibration back from the backup.
+TEST_F(EndToEnd, RestoreTheCalibrationFromTheBackup) {
+    ASSERT_NO_FATAL_FAILURE(Install(""));
+    const std::string calibration = ReadAll(Sim("restore") + "\\files\\calib.inc");
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_RESTORE")));
+    EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Jumper, 10000));
+    ASSERT_TRUE(m_driver.Click(IDCANCEL));
+    ASSERT_TRUE(m_driver.WaitForExit(10000));
+    ASSERT_EQ(Backups("001A2B3C4D5E").size(), 1u);
+
+    // Long enough for the controller to leave its kernel for the boot loader.
+    Sleep(static_cast<DWORD>(std::atoi(EnvText("E2E_RESET_MS").c_str())));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_RESTORE")));
+    EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
+    EXPECT_TRUE(m_driver.Checked(IDC_FORMAT)) << "formatting is forced";
+    m_driver.TypeMac("001A2B3C4D5E");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    const auto told = BoxesCaptioned(kPrefix + std::string("ПЛК-317"));
+    ASSERT_FALSE(told.empty());
+    EXPECT_NE(told[0].text.find("из резервной копии"), std::string::npos) << told[0].text;
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+    EXPECT_EQ(ReadAll(Sim("restore") + "\\files\\calib.inc"), calibration)
+        << "the formatted controller has its own calibration again";
+    EXPECT_EQ(Backups("001A2B3C4D5E").size(), 1u) << "a restore makes no backup";
+}
+
+// Controller A is read, the engineer goes back and connects B, which cannot be read: B must not
+// receive A's calibration. B also stores its identity file damaged once: written again, success.
+TEST_F(EndToEnd, AnotherControllerNeverGetsTheFirstOnesCalibration) {
+    ASSERT_NO_FATAL_FAILURE(Install(""));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_TWO_A")));
+    EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
+    ASSERT_TRUE(m_driver.Click(ID_WIZBACK));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
+    ASSERT_TRUE(m_driver.SelectPort(EnvText("E2E_PORT_TWO_B")));
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
+    ASSERT_NO_FATAL_FAILURE(WaitForReading(120000));
+    EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
+    m_driver.TypeMac("0C0D0E0F1011");
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
+    ASSERT_NO_FATAL_FAILURE(FinishAndExit());
+    EXPECT_EQ(ReadAll(Sim("two-b") + "\\files\\calib.inc"),
+              "<missing " + Sim("two-b") + "\\files\\calib.inc>");
+    EXPECT_EQ(ReadAll(Sim("two-b") + "\\files\\local_addres.dat"),
+              "EMAC=0C:0D:0E:0F:10:11\r\nIP=C0:A8:01:0A\r\n");
+    EXPECT_EQ(TimesStored("two-b", "local_addres.dat"), 2) << "stored damaged once";
+}
+
+TEST_F(EndToEnd, AnIdentityFileTheControllerAlwaysDamagesFailsTheRun) {
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_DAMAGING")));
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome));
+    const auto errors = BoxesCaptioned("Ошибка");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text.rfind("Контроллер сохранил файл data\\local_addres.dat с ошибками", 0),
+              0u)
+        << errors[0].text;
+    EXPECT_EQ(TimesStored("damaging", "local_addres.dat"), 2);
+    const std::string log = ReadAll(m_install + "\\plcflash.log");
+    EXPECT_NE(log.find(Cp1251ToUtf8("Результат: 12")), std::string::npos) << log;
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ line=$work/line.flash
     --files "$work/flashfs" >/dev/null 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
-"$cli" flash --port "$line" --dir "$work/install" --format --yes >"$work/flash.log" 2>&1
+"$cli" flash --port "$line" --dir "$work/install" --format --yes --log "$work/run.log" \
+    >"$work/flash.log" 2>&1
 status=$?
 ok=1
 [ $status -eq 0 ] || ok=0
@@ -90,11 +91,71 @@ for f in "$work"/install/data/*; do cmp -s "$f" "$work/flashfs/$(basename "$f")"
 cmp -s -n "$(stat -c %s "$work/install/system/Floader.bin")" "$work/install/system/Floader.bin" "$work/images/001-loader.bin" || ok=0
 cmp -s -n "$(stat -c %s "$work/install/system/Ethernet.bin")" "$work/install/system/Ethernet.bin" "$work/images/003-kernel.bin" || ok=0
 grep -q 'Форматирование завершено! Найдено 2 испорченной памяти!' <(iconv -f CP1251 -t UTF-8 "$work/flash.log") || ok=0
+# The run's block in the log (UTF-8): the kernel's CRC-32, the read-back, the result.
+crc=$(printf '%08X' "0x$(gzip -c "$work/install/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
+for part in "CRC-32 $crc" 'Проверка записи local_addres.dat: совпадает' 'Результат: 1' \
+    'Отчет форматирования: Форматирование завершено!'; do
+    grep -qF "$part" "$work/run.log" || { echo "log lacks: $part"; ok=0; }
+done
 if [ $ok = 1 ]; then
-    echo "ok   flash: images, data files and the format report"
+    echo "ok   flash: images, data files, the format report and the log"
 else
     echo "FAIL flash: exit $status"; cat "$work/flash.log"; failures=$((failures + 1))
 fi
 kill $sim_pid
 wait $sim_pid 2>/dev/null
+
+# flash against a controller that always stores the identity file damaged: written twice, then
+# the run fails naming it.
+line=$work/line.damaging
+"$sim" --link "$line" --request-ms 300 --manual-ms 100 --rd-corrupt local_addres.datxall \
+    >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+"$cli" flash --port "$line" --dir "$work/install" --yes >"$work/damaging.log" 2>&1
+status=$?
+if [ $status -eq 22 ] && grep -q 'data.local_addres.dat did not read back' "$work/damaging.log"; then
+    echo "ok   flash with a damaging controller: 22, naming the file"
+else
+    echo "FAIL flash with a damaging controller: exit $status"; cat "$work/damaging.log"
+    failures=$((failures + 1))
+fi
+kill $sim_pid
+wait $sim_pid 2>/dev/null
+
+# backup: the controller's two files under backup/<MAC>/<stamp>/; the same reading again makes
+# no new folder; a controller without calib.inc is no error. identity leaves the current
+# folder alone.
+mkdir -p "$work/ctl" "$work/ctl2" "$work/user"
+printf 'EMAC=00:0A:3C:12:34:56\r\nIP=C0:A8:00:11\r\n' >"$work/ctl/local_addres.dat"
+printf 'calibration\r\n\x01' >"$work/ctl/calib.inc"
+cp "$work/ctl/local_addres.dat" "$work/ctl2/"
+line=$work/line.backup
+"$sim" --link "$line" --start core --files "$work/ctl" >/dev/null 2>&1 &
+sim_pid=$!
+line2=$work/line.backup2
+"$sim" --link "$line2" --start core --files "$work/ctl2" >/dev/null 2>&1 &
+sim2_pid=$!
+for _ in $(seq 100); do [ -e "$line" ] && [ -e "$line2" ] && break; sleep 0.05; done
+ok=1
+"$cli" backup --port "$line" --out "$work/bk" >/dev/null 2>&1 || ok=0
+"$cli" backup --port "$line" --out "$work/bk" >/dev/null 2>&1 || ok=0
+kept=("$work"/bk/backup/000A3C123456/*/)
+[ ${#kept[@]} -eq 1 ] || ok=0
+cmp -s "$work/ctl/calib.inc" "${kept[0]}calib.inc" || ok=0
+cmp -s "$work/ctl/local_addres.dat" "${kept[0]}local_addres.dat" || ok=0
+"$cli" backup --port "$line2" --out "$work/bk2" >/dev/null 2>&1 || ok=0
+kept=("$work"/bk2/backup/000A3C123456/*/)
+[ -f "${kept[0]}local_addres.dat" ] && [ ! -e "${kept[0]}calib.inc" ] || ok=0
+printf 'the user\x27s own' >"$work/user/local_addres.dat"
+(cd "$work/user" && "$cli" identity --port "$line" >"$work/identity.out" 2>&1) || ok=0
+grep -q 'MAC 00:0A:3C:12:34:56' "$work/identity.out" || ok=0
+[ "$(cat "$work/user/local_addres.dat")" = "the user's own" ] || ok=0
+if [ $ok = 1 ]; then
+    echo "ok   backup and identity"
+else
+    echo "FAIL backup and identity"; cat "$work/identity.out"; ls -R "$work/bk" "$work/bk2"; failures=$((failures + 1))
+fi
+kill $sim_pid $sim2_pid
+wait $sim_pid $sim2_pid 2>/dev/null
 exit $failures

@@ -10,6 +10,8 @@
 
 #include "child_process.h"
 #include "fakes.h"
+#include "flash/crc32.h"
+#include "flash/log_file.h"
 #include "flash/math_thread.h"
 #include "serial/comm_posix.h"
 #include "sim/bootloader.h"
@@ -36,6 +38,7 @@ struct RunSetup {
     bool format = false;
     bool realClock = false;
     uint32_t simIdleMs = 5000;
+    std::string device = "ПЛК-317";
     BootOptions boot;
 };
 
@@ -75,11 +78,13 @@ class FlashRun {
         ui.port = "COM71";
         ui.format = m_setup.format;
         CMathThread engine(ui, SystemCommDriver(), m_setup.realClock ? SystemClock() : m_clock);
-        engine.SetDevice("ПЛК-317");
+        engine.SetDevice(m_setup.device);
+        engine.SetRunLog(log);
         m_engine = &engine;
         EXPECT_TRUE(engine.StartThread());
         EXPECT_TRUE(engine.WaitThread(120000));
         faultyFile = engine.GetFaultyFile();
+        fault = engine.GetFault();
         m_engine = nullptr;
         sim.join();
         EXPECT_EQ(ui.results.size(), 1u);
@@ -95,6 +100,7 @@ class FlashRun {
     bool Saw(const std::string& event) {
         return std::find(events.begin(), events.end(), event) != events.end();
     }
+    long Count(const std::string& event) { return std::count(events.begin(), events.end(), event); }
     std::string Stored(const std::string& name) {
         return ReadWholeFile(m_folder.Path() + "/flash/" + name);
     }
@@ -104,6 +110,8 @@ class FlashRun {
     std::vector<std::string> events;
     std::vector<std::string> images;
     std::string faultyFile;
+    FileFault fault = FileFault::None;
+    std::shared_ptr<CRunLog> log = std::make_shared<CRunLog>();
     std::string m_loader, m_kernel;
     std::map<std::string, std::string> m_data;
 
@@ -134,8 +142,61 @@ TEST(FlashingRun, GoodRunWithoutFormattingAtTheProductsOwnPauses) {
     EXPECT_GE(run.ui.positions.back(), 100u);  // the bar reached its end with the kernel
     EXPECT_EQ(run.ui.statuses.front(),
               "Передача файлов произошла удачно.\nПодождите пока произойдет настройка!");
-    EXPECT_EQ(run.ui.statuses.back(), "Идет запись файла: " + run.m_data.rbegin()->first);
+    const std::vector<std::string> tail(run.ui.statuses.end() - 3, run.ui.statuses.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"Идет запись файла: " + run.m_data.rbegin()->first,
+                                              "Идет проверка записи файла: local_addres.dat",
+                                              "Идет проверка записи файла: calib.inc"}));
     EXPECT_TRUE(run.ui.appMessages.empty());
+    // The log holds every image's CRC-32 and every phase.
+    const std::string block = run.log->Compose();
+    EXPECT_NE(block.find(Crc32Text(Crc32(run.m_kernel.data(), run.m_kernel.size()))),
+              std::string::npos)
+        << block;
+    EXPECT_EQ(run.log->Value("Проверка записи local_addres.dat"), "совпадает");
+}
+
+TEST(FlashingRun, ReadBackCatchesWhatTheControllerStoredWrong) {
+    struct Case {
+        const char* name;
+        std::function<void(RunSetup&)> arrange;
+        int result;
+        std::string faulty;
+        FileFault fault;
+        long identityWrites;
+        long calibrationWrites;
+    };
+    const Case cases[] = {
+        {"damaged once: written again, then equal",
+         [](RunSetup& s) { s.boot.fileFaults.corruptReads["local_addres.dat"] = 1; }, ResultDone,
+         "", FileFault::None, 2, 1},
+        {"damaged every time: the run fails naming it",
+         [](RunSetup& s) { s.boot.fileFaults.corruptReads["calib.inc"] = -1; }, ResultCheckFailed,
+         "data\\calib.inc", FileFault::DiffersOnController, 1, 2},
+        {"no answer to reads after the writes",
+         [](RunSetup& s) { s.boot.fileFaults.silentAfterWrite = true; }, ResultCheckFailed,
+         "data\\local_addres.dat", FileFault::NotReadBack, 1, 1},
+        {"a model without calibration does not check calib.inc",
+         [](RunSetup& s) {
+             s.device = "ПЛК-110";
+             s.boot.fileFaults.corruptReads["calib.inc"] = -1;
+         },
+         ResultDone, "", FileFault::None, 1, 1},
+    };
+    for (const auto& c : cases) {
+        RunSetup setup;
+        c.arrange(setup);
+        FlashRun run(setup);
+        EXPECT_EQ(run.Go(), c.result) << c.name;
+        EXPECT_EQ(run.faultyFile, c.faulty) << c.name;
+        EXPECT_EQ(run.fault, c.fault) << c.name;
+        EXPECT_EQ(run.Count("file local_addres.dat"), c.identityWrites) << c.name;
+        EXPECT_EQ(run.Count("file calib.inc"), c.calibrationWrites) << c.name;
+        // A file that cannot be read back is tried twice, 5 s apart, as the reader does.
+        const bool retried = c.fault == FileFault::NotReadBack;
+        EXPECT_EQ(std::count(run.m_clock.sleeps.begin(), run.m_clock.sleeps.end(), 5000u),
+                  retried ? 1 : 0)
+            << c.name;
+    }
 }
 
 TEST(FlashingRun, FormattingMovesTheBarAndReportsBadPages) {
@@ -207,6 +268,10 @@ TEST(FlashingRun, CancelDuringTheKernelUploadEndsWithTwoAndNoMoreBoxes) {
     };
     EXPECT_EQ(run.Go(), ResultStopped);
     EXPECT_EQ(run.ui.messages, (std::vector<std::string>{kJumper, kReset}));
+    // The log says where the run stopped.
+    EXPECT_NE(run.log->Compose().find(Cp1251ToUtf8("ядро: ")), std::string::npos);
+    EXPECT_NE(run.log->Compose().find(Cp1251ToUtf8(", прервано")), std::string::npos)
+        << run.log->Compose();
     EXPECT_FALSE(run.Saw("image kernel"));
 }
 

@@ -8,6 +8,7 @@
 
 #include "child_process.h"
 #include "fakes.h"
+#include "flash/packet.h"
 #include "identity/read_thread.h"
 #include "serial/comm_posix.h"
 #include "sim/file_service.h"
@@ -94,6 +95,47 @@ struct FetchCase {
     size_t size;
     int result;
 };
+
+// Every read is bounded by the port's time-outs, but a controller that answers each refusal with
+// another damaged packet (or refuses the continuation for ever) must not hold the reader for ever.
+TEST(IdentityReader, AControllerThatNeverSendsAGoodPacketIsGivenUp) {
+    struct Case {
+        const char* name;
+        bool endlessBadSums;  // else: a second segment whose continuation is never accepted
+    };
+    for (const Case& c : {Case{"endless bad sums", true}, Case{"endless refusals", false}}) {
+        PortScript script;
+        script.onWrite = [&c](const std::string& bytes, PortScript& s) {
+            const std::string ok("\x55\x55\x0A\x00\x01\x00", 6);
+            const std::string refused("\x55\x55\x14\x00\x01\x00", 6);
+            if (bytes.size() > 6 && bytes[8] == 0x31) {  // the read request
+                s.reads.push_back({ok});
+                return;
+            }
+            if (bytes.size() > 6) {  // the continuation command
+                s.reads.push_back({refused});
+                return;
+            }
+            const uint8_t payload[10] = {1, 0, 1, 0, 0, 0, 'a', 'b', 'c', 0};
+            std::vector<uint8_t> p = packet::Build(1, true, payload, sizeof(payload));
+            if (c.endlessBadSums) p[6] ^= 0x01;
+            if (!c.endlessBadSums && bytes[2] == 0x0A && bytes[4] == 1) {
+                s.reads.push_back({refused});  // the segment is over: "not ready", for ever
+                return;
+            }
+            s.reads.push_back({std::string(p.begin(), p.begin() + 8)});
+            s.reads.push_back({std::string(p.begin() + 8, p.end())});
+        };
+        ScriptedDriver driver(script);
+        ReaderUi ui;
+        FakeClock clock;
+        CReadThread reader(ui, driver, clock);
+        reader.GetPortNumber();
+        WorkFolder work("read_endless", "data");
+        EXPECT_EQ(reader.FetchFile("calib.inc"), ResultIoError) << c.name;
+        EXPECT_LT(script.readCalls, 400u) << c.name;
+    }
+}
 
 TEST(IdentityReader, FetchCopiesTheFileAndSurvivesTheControllersFaults) {
     FileServiceFaults refuseFirst, refuseTwice, badSum, refusal, twoBytes, none;

@@ -2,11 +2,16 @@
 // pseudo-terminal with the engine's own time-outs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "child_process.h"
 #include "fakes.h"
 #include "flash/math_thread.h"
+#include "identity/read_thread.h"
 #include "serial/comm_posix.h"
 #include "sim/bootloader.h"
 #include "sim/paced_line.h"
@@ -97,9 +102,26 @@ TEST(SimConsole, PromptsSplitAcrossReadsAndNoisyLinesAreStillFound) {
     rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
 }
 
+struct ReaderUi final : IReaderUi {
+    std::string GetSelectedPortText() override { return "COM51"; }
+    void ReportIdentity(bool, bool) override {}
+};
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
 TEST(SimConsole, FormattingDrivesTheBarToItsEndAndReportsBadPages) {
+    // The flash file system holds a calibration file; a folder beside it is not the controller's.
+    const std::string flash = MakeTempFolder("sim_format");
+    std::ofstream(flash + "/calib.inc", std::ios::binary) << "calibration";
+    std::ofstream(flash + "/local_addres.dat", std::ios::binary) << "EMAC=00:1A:2B:3C:4D:5E\r\n";
+    ASSERT_EQ(mkdir((flash + "/keep").c_str(), 0755), 0);
+    std::ofstream(flash + "/keep/note", std::ios::binary) << "not in the flash file system";
     BootOptions options = StartAt(BootStage::EraseFfs);
     options.badPages = 5;
+    options.filesFolder = flash;
     SimRig rig(options);
     rig.engine().WaitForText(BootLoader::kEraseFfsPrompt);
     rig.engine().ClearReceived();
@@ -110,8 +132,19 @@ TEST(SimConsole, FormattingDrivesTheBarToItsEndAndReportsBadPages) {
               std::string::npos);
     // 6144 bytes of output plus the echoed answer, possibly a little more in the last read.
     EXPECT_GE(rig.ui().positions.back(), 100u);
+    EXPECT_FALSE(Exists(flash + "/calib.inc"));
+    EXPECT_FALSE(Exists(flash + "/local_addres.dat"));
+    EXPECT_TRUE(Exists(flash + "/keep/note"));
     rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
     rig.engine().WaitForTextLenient(BootLoader::kCoreStarted);
+    // The new kernel has nothing to serve: every request for the file is refused.
+    rig.engine().Close();
+    ReaderUi readerUi;
+    FakeClock clock;
+    CReadThread reader(readerUi, SystemCommDriver(), clock);
+    reader.GetPortNumber();
+    reader.SetTargetFolder(flash + "/");
+    EXPECT_EQ(reader.FetchFile("calib.inc"), ResultIoError);
     EXPECT_TRUE(rig.Finish());
 }
 

@@ -37,6 +37,16 @@ std::vector<std::string> FileNames(const std::string& folder) {
     return names;
 }
 
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    CFileFind finder;
+    if (!finder.FindFile(folder + "\\*.*")) return names;
+    while (finder.FindNextFile()) {
+        if (!finder.IsDots() && finder.IsDirectory()) names.push_back(finder.GetFileName());
+    }
+    return names;
+}
+
 void CopyFolder(const std::string& from, const std::string& to) {
     CreateDirectoryA(to.c_str(), nullptr);
     for (const std::string& name : FileNames(from)) {

@@ -11,6 +11,8 @@ std::string ReadAll(const std::string& path);
 bool WriteAll(const std::string& path, const std::string& bytes);
 // The files of `folder`, without its folders.
 std::vector<std::string> FileNames(const std::string& folder);
+// The folders of `folder`, "." and ".." left out.
+std::vector<std::string> FolderNames(const std::string& folder);
 // The files of `from` into `to`, which is made when missing.
 void CopyFolder(const std::string& from, const std::string& to);
 void RemoveFolder(const std::string& folder);

@@ -1,0 +1,69 @@
+// The check after the data files: the controller's identity and calibration files exist nowhere
+// else, so a copy the controller stored damaged must not pass for a good run.
+#include <algorithm>
+
+#include "flash/controller_files.h"
+#include "flash/file_fetch.h"
+#include "flash/math_thread.h"
+
+namespace {
+const char kCheckKey[] = "Проверка записи ";
+}
+
+void CMathThread::RaiseCheckFailed(const std::string& path, FileFault fault) {
+    m_strFaultyFile = path;
+    m_Fault = fault;
+    RaiseResult(ResultCheckFailed);
+}
+
+bool CMathThread::ReadBack(const std::string& name, std::string* content) {
+    GetPortNumber();
+    for (int attempt = 1;; ++attempt) {
+        const int result = CFileFetch(*this).Fetch(m_nPortNumber, name, content);
+        if (result == ResultStopped) RaiseResult(ResultStopped);
+        if (result == ResultDone) return true;
+        RunLog().CountRefusal();
+        if (attempt == 2) return false;
+        Pause(CFileFetch::kRetryPauseMs);
+    }
+}
+
+void CMathThread::CheckWrittenFile(const std::string& name) {
+    const std::string path = kDataFolder + name;
+    std::string sent;
+    {
+        CFile file;
+        if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
+        char buffer[4096];
+        for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) sent.append(buffer, got);
+        if (file.Failed()) RaiseBadFile(path, FileFault::CannotRead);
+    }
+    for (int writes = 1;; ++writes) {
+        ShowStatus("Идет проверка записи файла: " + name);
+        std::string stored;
+        if (!ReadBack(name, &stored)) {
+            RunLog().Note(kCheckKey + name, "не удалось прочитать из контроллера");
+            RaiseCheckFailed(path, FileFault::NotReadBack);
+        }
+        if (stored == sent) {
+            RunLog().Note(kCheckKey + name,
+                          writes == 1 ? "совпадает" : "совпадает после повторной записи");
+            return;
+        }
+        if (writes == 2) {
+            RunLog().Note(kCheckKey + name, "отличается и после повторной записи");
+            RaiseCheckFailed(path, FileFault::DiffersOnController);
+        }
+        RunLog().Note(kCheckKey + name, "отличается, файл записывается повторно");
+        ShowStatus("Идет запись файла: " + name);
+        SendDataFile(path);
+    }
+}
+
+void CMathThread::CheckWrittenFiles(const std::vector<std::string>& sent) {
+    std::vector<std::string> names = {kIdentityName};
+    if (DeviceHasCalibration(m_strDevice)) names.push_back(kCalibrationName);
+    for (const std::string& name : names) {
+        if (std::find(sent.begin(), sent.end(), name) != sent.end()) CheckWrittenFile(name);
+    }
+}

@@ -1,0 +1,90 @@
+#include "identity/identity_keeper.h"
+
+#include <ctime>
+#include <vector>
+
+#include "flash/controller_files.h"
+#include "framework/file.h"
+
+namespace {
+
+const std::string kCalibrationFile = std::string(kDataFolder) + kCalibrationName;
+const std::string kIdentityPath = std::string(kDataFolder) + kIdentityName;
+
+bool ReadWhole(const std::string& path, std::string* content) {
+    CFile file;
+    if (!file.Open(path, CFile::modeRead)) return false;
+    std::string bytes;
+    char buffer[4096];
+    for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) bytes.append(buffer, got);
+    if (file.Failed()) return false;
+    *content = std::move(bytes);
+    return true;
+}
+
+}  // namespace
+
+CIdentityKeeper::CIdentityKeeper(std::string storageRoot, bool storageOk)
+    : m_strRoot(std::move(storageRoot)), m_bStorage(storageOk), m_Store(m_strRoot) {}
+
+void CIdentityKeeper::TakeUserCalibration() {
+    std::string content;
+    if (!ReadWhole(kCalibrationFile, &content)) return;
+    // A copy an earlier reading left behind (the program was ended before its clean-up) belongs
+    // to the controller whose backup holds it, not to whichever controller comes next.
+    if (m_bStorage && !m_Store.FindOwner(kCalibrationName, content).empty()) return;
+    m_bUserCalibration = true;
+    m_strUserCalibration = std::move(content);
+}
+
+std::string CIdentityKeeper::OnReading(bool identityFetched, const std::string& mac,
+                                       bool calibrationFetched) {
+    m_bIdentityRead = identityFetched && ReadWhole(kIdentityPath, &m_strIdentity);
+    m_strReadMac = m_bIdentityRead ? mac : std::string();
+    m_bCalibrationRead = calibrationFetched && ReadWhole(kCalibrationFile, &m_strCalibration);
+    if (!m_bCalibrationRead) m_strCalibration.clear();
+    if (!m_bStorage || m_strReadMac.empty()) return std::string();
+    std::vector<BackupFile> files = {{kIdentityName, m_strIdentity}};
+    if (m_bCalibrationRead) files.push_back({kCalibrationName, m_strCalibration});
+    return m_Store.Save(m_strReadMac, files, BackupStamp(std::time(nullptr)));
+}
+
+CalibrationSource CIdentityKeeper::Confirm(const std::string& mac, bool deviceHasCalibration) {
+    m_Source = CalibrationSource::None;
+    m_strChosen.clear();
+    m_strRestoredFrom.clear();
+    if (m_bCalibrationRead) {
+        if (m_bStorage && m_strReadMac.empty() && !mac.empty()) {
+            m_Store.Save(mac, {{kCalibrationName, m_strCalibration}},
+                         BackupStamp(std::time(nullptr)));
+        }
+        m_Source = CalibrationSource::Reading;
+        m_strChosen = m_strCalibration;
+        return m_Source;
+    }
+    if (deviceHasCalibration && m_bStorage && !mac.empty()) {
+        const std::string folder = m_Store.Latest(mac, kCalibrationName);
+        std::string content;
+        if (!folder.empty() && CBackupStore::Load(folder, kCalibrationName, &content)) {
+            m_Source = CalibrationSource::Backup;
+            m_strChosen = std::move(content);
+            m_strRestoredFrom = folder;
+            return m_Source;
+        }
+    }
+    if (m_bUserCalibration) {
+        m_Source = CalibrationSource::UserFile;
+        m_strChosen = m_strUserCalibration;
+    }
+    return m_Source;
+}
+
+bool CIdentityKeeper::PrepareCalibrationFile() const {
+    if (m_Source == CalibrationSource::None) {
+        return !CFile::Exists(kCalibrationFile) || CFile::Remove(kCalibrationFile);
+    }
+    CFile::MakeFolder(kDataFolder);
+    CFile file;
+    return file.Open(kCalibrationFile, CFile::modeWrite | CFile::modeCreate) &&
+           file.Write(m_strChosen.data(), static_cast<uint32_t>(m_strChosen.size()));
+}

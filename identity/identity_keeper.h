@@ -1,0 +1,69 @@
+// What the program keeps of each controller's own files, and which calibration file a run
+// writes. The identity and calibration files exist only on the controller: every reading is
+// backed up, and a calibration file goes only to the controller it came from.
+//
+// The calibration file a run writes, first found of:
+//   1. the one fetched by the current reading (it came from the controller on the line);
+//   2. for the 317/318, the latest backup of the confirmed MAC that holds one;
+//   3. the data\calib.inc the user put there before the program read anything (a copy left by
+//      an earlier reading is recognised by its backup and is not the user's).
+// None of them: the run writes no calibration file, and a stale data\calib.inc is removed.
+//
+// Platform-free; on the assistant's user-interface thread only.
+#pragma once
+
+#include <string>
+
+#include "identity/backup.h"
+
+enum class CalibrationSource { None, Reading, Backup, UserFile };
+
+class CIdentityKeeper {
+  public:
+    // `storageRoot` as ChooseStorageRoot gives it; `storageOk` false when nothing could be
+    // written anywhere (then nothing is backed up or restored).
+    CIdentityKeeper(std::string storageRoot, bool storageOk);
+
+    // Before the first reading: a data\calib.inc found now is the user's.
+    void TakeUserCalibration();
+
+    // After each reading, with the reader's flags and the identity's MAC (a MacKey; empty when
+    // the identity file was not fetched or was damaged). Keeps the copies in data\ in memory
+    // and backs them up when the MAC is known. Returns the backup folder, empty when none was
+    // written.
+    std::string OnReading(bool identityFetched, const std::string& mac, bool calibrationFetched);
+
+    // At Next, with the MAC the user confirmed (a MacKey, empty when the fields are not six
+    // bytes): decides the calibration file. A calibration fetched by a reading whose identity
+    // failed is backed up under this MAC now.
+    CalibrationSource Confirm(const std::string& mac, bool deviceHasCalibration);
+
+    // Before the run: data\calib.inc holds the chosen calibration, or is gone when there is none.
+    // False when that could not be done.
+    bool PrepareCalibrationFile() const;
+
+    CalibrationSource Source() const { return m_Source; }
+    // The backup the calibration comes from (CalibrationSource::Backup).
+    const std::string& RestoredFrom() const { return m_strRestoredFrom; }
+    const std::string& StorageRoot() const { return m_strRoot; }
+    bool HasStorage() const { return m_bStorage; }
+
+  private:
+    std::string m_strRoot;
+    bool m_bStorage;
+    CBackupStore m_Store;
+
+    bool m_bUserCalibration = false;
+    std::string m_strUserCalibration;
+
+    // The current reading.
+    std::string m_strIdentity;
+    bool m_bIdentityRead = false;
+    std::string m_strReadMac;
+    bool m_bCalibrationRead = false;
+    std::string m_strCalibration;
+
+    CalibrationSource m_Source = CalibrationSource::None;
+    std::string m_strChosen;
+    std::string m_strRestoredFrom;
+};
