@@ -77,3 +77,8 @@ void CMasterDlg::OnHelpButton() {
         AppMessageBox(m_hWnd, "Failed to launch help.");
     }
 }
+
+void CMasterDlg::EndWorkers() {
+    m_ThirdPage.EndWorkers();
+    m_FourthPage.EndWorkers();
+}

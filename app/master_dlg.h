@@ -31,6 +31,10 @@ class CMasterDlg : public CNewTulmDialog {
     CMyWindow m_MyWindow;
     HBITMAP m_hSideBitmap = nullptr;
 
+    // After the dialog has closed: the pages' workers stopped and ended, before the exit
+    // clean-up, so nothing is fetched or sent afterwards.
+    void EndWorkers();
+
     // The help topic of the page at `position`; 0 for none.
     static UINT HelpContext(int position);
 

@@ -4,6 +4,8 @@
 
 #include "app/config.h"
 #include "app/master_dlg.h"
+#include "flash/controller_files.h"
+#include "flash/file_fetch.h"
 #include "framework/dialog.h"
 #include "framework/file.h"
 #include "identity/backup.h"
@@ -26,6 +28,7 @@ BOOL CTulmApp::InitInstance() {
 
     m_pMasterDlg = new CMasterDlg();
     m_pMasterDlg->DoModal(nullptr);
+    m_pMasterDlg->EndWorkers();
     return FALSE;
 }
 
@@ -44,6 +47,7 @@ bool AppStorageRoot(std::string* root) {
 int CTulmApp::ExitInstance() {
     static const char kCalibration[] = "data\\calib.inc";
     if (CFile::Exists(kCalibration)) CFile::Remove(kCalibration);
+    RemovePartialCopies(kDataFolder);
     return CWinApp::ExitInstance();
 }
 

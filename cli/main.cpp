@@ -1,6 +1,7 @@
 // plcflash-cli: the flashing engine on a terminal, over a COM port (Windows) or a tty or a
 // simulated controller's line (Linux).
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 
 #include "serial/comm_posix.h"
@@ -86,6 +88,49 @@ constexpr int kExitFile = 3;
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
 constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
+
+// The worker a Ctrl-C stops: it ends its wait at once, cancels an upload with CAN CAN, closes
+// the port, and the command exits with 12 (10 + the stop's result code).
+std::atomic<CMyThread*> g_pStoppable{nullptr};
+
+class StopOnSignal {
+  public:
+    explicit StopOnSignal(CMyThread& worker) { g_pStoppable = &worker; }
+    ~StopOnSignal() { g_pStoppable = nullptr; }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+};
+
+void StopTheWorker() {
+    if (CMyThread* worker = g_pStoppable.load()) worker->RequestStop();
+}
+
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console; the handler runs on a thread of its own.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    StopTheWorker();
+    // Windows ends the process when this returns from a close: give the worker its second.
+    if (event == CTRL_CLOSE_EVENT) Sleep(1000);
+    return TRUE;
+}
+
+void InstallStopHandlers() {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+#else
+void OnStopSignal(int) {
+    StopTheWorker();
+}
+
+// Without SA_RESTART, so a prompt waiting for Enter gives up too.
+void InstallStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+#endif
 
 class Session : public CMathThread {
   public:
@@ -203,6 +248,7 @@ bool ChangeDirectory(const std::string& dir) {
 }
 
 int Finish(Session& session) {
+    StopOnSignal stoppable(session);
     if (!session.StartThread()) return kExitResultBase + ResultIoError;
     // Every read and write of a session is bounded, so this wait is too.
     while (!session.WaitThread(1000)) {
@@ -305,6 +351,7 @@ int Flash(const std::vector<std::string>& args) {
     CMathThread engine(ui);
     engine.SetDevice(config.device);
     engine.SetRunLog(log);
+    StopOnSignal stoppable(engine);
     if (!engine.StartThread()) return kExitResultBase + ResultIoError;
     while (!engine.WaitThread(1000)) {
     }
@@ -345,6 +392,7 @@ class ReadReport final : public IReaderUi {
 int Fetch(const std::string& port, const std::string& name, const std::string& dir) {
     ReadReport report(PortText(port));
     CReadThread reader(report);
+    StopOnSignal stoppable(reader);
     reader.GetPortNumber();
     reader.SetTargetFolder(dir.empty() ? std::string() : dir + "/");
     const int result = reader.FetchFile(name);
@@ -365,12 +413,17 @@ class MemoryReader {
   public:
     explicit MemoryReader(const std::string& port) : m_report(PortText(port)), m_reader(m_report) {
         m_reader.GetPortNumber();
+        g_pStoppable = &m_reader;
     }
 
     int Fetch(const std::string& name, std::string* content) {
         const int result = CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
-        if (result == ResultDone) return result;
-        SystemClock().Sleep(CFileFetch::kRetryPauseMs);
+        if (result == ResultDone || result == ResultStopped) return result;
+        try {
+            m_reader.Pause(CFileFetch::kRetryPauseMs);
+        } catch (int code) {
+            return code;
+        }
         return CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
     }
 
@@ -388,6 +441,8 @@ class MemoryReader {
         }
         return 0;
     }
+
+    ~MemoryReader() { g_pStoppable = nullptr; }
 
   private:
     ReadReport m_report;
@@ -461,6 +516,7 @@ int WriteFiles(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallStopHandlers();
 #ifdef _WIN32
     // The program's texts are Windows-1251.
     SetConsoleOutputCP(1251);

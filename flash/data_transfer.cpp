@@ -4,6 +4,7 @@
 
 #include "flash/controller_files.h"
 #include "flash/crc32.h"
+#include "flash/file_fetch.h"
 #include "flash/math_thread.h"
 #include "flash/packet.h"
 #include "framework/find.h"
@@ -72,7 +73,10 @@ std::vector<std::string> CMathThread::CheckDataFolder() {
     CFileFind finder;
     if (!finder.FindFile(std::string(kDataFolder) + "*.*")) return names;
     while (finder.FindNextFile()) {
-        if (finder.IsDirectory() || finder.IsDots()) continue;
+        // A partial copy of a fetch is never the controller's file.
+        if (finder.IsDirectory() || finder.IsDots() || IsPartialCopy(finder.GetFileName())) {
+            continue;
+        }
         names.push_back(finder.GetFileName());
     }
     // Every file is checked before the first goes out: the controller must never be left with

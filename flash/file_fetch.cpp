@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "flash/packet.h"
+#include "framework/file.h"
+#include "framework/find.h"
 
 using namespace packet;
 
@@ -21,6 +23,29 @@ std::vector<uint8_t> Acknowledgement(const uint8_t* marker, uint16_t status, uin
 }
 
 }  // namespace
+
+std::string PartialCopyName(const std::string& name) {
+    return "~" + name + ".part";
+}
+
+bool IsPartialCopy(const std::string& name) {
+    const std::string suffix = ".part";
+    return name.size() > suffix.size() + 1 && name[0] == '~' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void RemovePartialCopies(const std::string& folder) {
+    std::vector<std::string> found;
+    CFileFind finder;
+    if (!finder.FindFile(folder + "*.*")) return;
+    while (finder.FindNextFile()) {
+        if (!finder.IsDirectory() && IsPartialCopy(finder.GetFileName())) {
+            found.push_back(finder.GetFileName());
+        }
+    }
+    finder.Close();
+    for (const std::string& name : found) CFile::Remove(folder + name);
+}
 
 std::vector<uint8_t> BuildReadRequest(const std::string& name) {
     std::vector<uint8_t> payload(4);

@@ -17,6 +17,13 @@ std::vector<uint8_t> BuildReadRequest(const std::string& name);
 // The continuation command between segments: AA AA 01 00 01 00 89 01 32.
 std::vector<uint8_t> BuildContinuation();
 
+// A copy being received is written beside its file as "~NAME.part" and renamed when whole; one
+// left by a program that was killed is never sent, and is removed before anything is read or
+// sent.
+std::string PartialCopyName(const std::string& name);
+bool IsPartialCopy(const std::string& name);
+void RemovePartialCopies(const std::string& folder);
+
 // Runs one read through a worker's primitives, so the worker's stop request ends it.
 class CFileFetch {
   public:

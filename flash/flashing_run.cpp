@@ -1,6 +1,8 @@
 // One complete reflashing run: the loader twice and the kernel once through the boot loader's
 // console, the two manual steps, optional formatting, then the data files.
+#include "flash/controller_files.h"
 #include "flash/crc32.h"
+#include "flash/file_fetch.h"
 #include "flash/math_thread.h"
 
 namespace {
@@ -68,6 +70,7 @@ void CMathThread::OpenCurrentImage(const char* path) {
 }
 
 void CMathThread::CheckBeforeFlashing() {
+    RemovePartialCopies(kDataFolder);
     for (const char* image : {kLoaderImage, kKernelImage}) {
         const uint32_t crc = CheckFile(image);
         CFile file;

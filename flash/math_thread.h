@@ -51,7 +51,8 @@ class CMathThread : public CMyThread {
     void ClearReceived();
     void ReportProgress(uint64_t count);
 
-    // Image upload: sends the current file by XMODEM-CRC, then closes it.
+    // Image upload: sends the current file by XMODEM-CRC, then closes it; a stop cancels the
+    // upload with CAN CAN.
     bool SendImage();
     void BuildBlock();
 
@@ -80,6 +81,7 @@ class CMathThread : public CMyThread {
     uint64_t GetProgressDone() const { return m_nProgressDone; }
     void SetCurrentFile(std::unique_ptr<CFile> file) { m_pCurrentFile = std::move(file); }
     bool HasCurrentFile() const { return m_pCurrentFile != nullptr; }
+    bool HoldsPort() const { return m_hPort != nullptr; }
     void SetProgressTotal(uint64_t total) { m_nProgressTotal = total; }
 
     static constexpr uint32_t kReadChunk = 80;
@@ -119,6 +121,7 @@ class CMathThread : public CMyThread {
     // Reads the reply to the block just sent; resends on NAK, raises on CAN or the third NAK.
     void AwaitBlockAccepted(int* refusals);
     void WaitForTextImpl(const std::string& text, bool counting);
+    bool SendImageBlocks();
 
     IEngineUi& m_Ui;
     std::shared_ptr<CRunLog> m_pLog = std::make_shared<CRunLog>();

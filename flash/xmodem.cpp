@@ -79,6 +79,16 @@ void CMathThread::AwaitBlockAccepted(int* refusals) {
 }
 
 bool CMathThread::SendImage() {
+    try {
+        return SendImageBlocks();
+    } catch (int code) {
+        // As XMODEM senders do: the receiver learns that the upload is abandoned.
+        if (code == ResultStopped) SendCancel(m_hPort);
+        throw;
+    }
+}
+
+bool CMathThread::SendImageBlocks() {
     if (!m_pCurrentFile) RaiseResult(ResultIoError);
     m_nBlockNumber = 0;
     m_bMoreData = true;

@@ -23,6 +23,28 @@ class CEvent {
     Impl* m_pImpl;
 };
 
+// A worker's stop request: set once and never consumed, so every later wait of the worker sees
+// it. Serial transfers wait on it together with their I/O (NativeHandle: a Win32 event, or a
+// POSIX descriptor that turns readable once set). Set() is safe from a signal handler.
+class CStopSignal {
+  public:
+    CStopSignal();
+    ~CStopSignal();
+    CStopSignal(const CStopSignal&) = delete;
+    CStopSignal& operator=(const CStopSignal&) = delete;
+
+    void Set();
+    bool IsSet() const;
+    // Waits up to `ms`; true when the signal is set.
+    bool Wait(uint32_t ms) const;
+    // HANDLE on Windows, a file descriptor elsewhere.
+    intptr_t NativeHandle() const;
+
+  private:
+    struct Impl;
+    Impl* m_pImpl;
+};
+
 class CCriticalSection {
   public:
     CCriticalSection();

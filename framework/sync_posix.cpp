@@ -1,3 +1,9 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -47,6 +53,56 @@ bool CEvent::Wait(uint32_t ms) {
                    : m_pImpl->cv.wait_for(lock, std::chrono::milliseconds(ms), isSet);
     if (got && !m_pImpl->manualReset) m_pImpl->set = false;
     return got;
+}
+
+struct CStopSignal::Impl {
+    std::atomic<bool> set{false};
+    int fds[2] = {-1, -1};  // a pipe: its read end turns readable once the signal is set
+};
+
+CStopSignal::CStopSignal() : m_pImpl(new Impl) {
+    if (::pipe(m_pImpl->fds) == 0) {
+        for (int fd : m_pImpl->fds) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(m_pImpl->fds[1], F_SETFL, O_NONBLOCK);
+    }
+}
+
+CStopSignal::~CStopSignal() {
+    for (int fd : m_pImpl->fds) {
+        if (fd >= 0) ::close(fd);
+    }
+    delete m_pImpl;
+}
+
+// Only an atomic store and write(2): both allowed in a signal handler.
+void CStopSignal::Set() {
+    if (m_pImpl->set.exchange(true)) return;
+    const char one = 1;
+    if (m_pImpl->fds[1] >= 0) {
+        const ssize_t put = ::write(m_pImpl->fds[1], &one, 1);
+        (void)put;  // a full pipe is readable already
+    }
+}
+
+bool CStopSignal::IsSet() const {
+    return m_pImpl->set.load();
+}
+
+bool CStopSignal::Wait(uint32_t ms) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!IsSet()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return false;
+        pollfd p{m_pImpl->fds[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return IsSet();
+    }
+    return true;
+}
+
+intptr_t CStopSignal::NativeHandle() const {
+    return m_pImpl->fds[0];
 }
 
 struct CCriticalSection::Impl {

@@ -24,6 +24,33 @@ bool CEvent::Wait(uint32_t ms) {
     return WaitForSingleObject(m_pImpl->h, ms) == WAIT_OBJECT_0;
 }
 
+struct CStopSignal::Impl {
+    HANDLE h;
+};
+
+CStopSignal::CStopSignal() : m_pImpl(new Impl{CreateEventA(nullptr, TRUE, FALSE, nullptr)}) {}
+
+CStopSignal::~CStopSignal() {
+    if (m_pImpl->h) CloseHandle(m_pImpl->h);
+    delete m_pImpl;
+}
+
+void CStopSignal::Set() {
+    ::SetEvent(m_pImpl->h);
+}
+
+bool CStopSignal::IsSet() const {
+    return WaitForSingleObject(m_pImpl->h, 0) == WAIT_OBJECT_0;
+}
+
+bool CStopSignal::Wait(uint32_t ms) const {
+    return WaitForSingleObject(m_pImpl->h, ms) == WAIT_OBJECT_0;
+}
+
+intptr_t CStopSignal::NativeHandle() const {
+    return reinterpret_cast<intptr_t>(m_pImpl->h);
+}
+
 struct CCriticalSection::Impl {
     CRITICAL_SECTION cs;
 };

@@ -24,9 +24,15 @@ const int kMacIds[6] = {IDC_MAC1, IDC_MAC2, IDC_MAC3, IDC_MAC4, IDC_MAC5, IDC_MA
 CThirdPage::CThirdPage() : CWorkerPage(IDD_MACIP) {}
 
 CThirdPage::~CThirdPage() {
+    EndWorkers();
+}
+
+void CThirdPage::EndWorkers() {
     CloseWindowBeforeWorker();
     DisposeEndedWorker(m_pEndedReader);
+    m_pEndedReader = nullptr;
     StopAndDisposeWorker(m_pReader);
+    m_pReader = nullptr;
 }
 
 BOOL CThirdPage::OnInitDialog() {

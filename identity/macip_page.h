@@ -22,6 +22,8 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
 
     LRESULT OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFetched);
     void OnMacByteChanged(int index);
+    // The assistant is closing: the reader is stopped and waited for (it stops at once).
+    void EndWorkers();
     // Next may leave the page; otherwise a box says what is missing.
     bool IsInputComplete();
 

@@ -7,31 +7,40 @@ CReadThread::CReadThread(IReaderUi& ui, CommDriver& driver, IClock& clock)
     : CMyThread(ui, driver, clock), m_Ui(ui) {}
 
 uint32_t CReadThread::Run() {
-    bool identity = FetchFile(kIdentityName) == ResultDone;
-    if (!identity) {
-        Pause(kRetryPauseMs);
-        identity = FetchFile(kIdentityName) == ResultDone;
-    }
+    bool identity = false;
     bool calibration = false;
-    if (DeviceHasCalibration(m_strDevice)) {
-        calibration = FetchFile(kCalibrationName) == ResultDone;
-        if (!calibration) {
-            Pause(kRetryPauseMs);
-            calibration = FetchFile(kCalibrationName) == ResultDone;
-        }
+    try {
+        RemovePartialCopies(m_strFolder);
+        identity = FetchWithRetry(kIdentityName);
+        if (DeviceHasCalibration(m_strDevice)) calibration = FetchWithRetry(kCalibrationName);
+    } catch (int) {
+        // Stopped (the assistant is closing): nothing more is fetched.
     }
     m_Ui.ReportIdentity(identity, calibration);
     return 0;
+}
+
+bool CReadThread::FetchWithRetry(const std::string& name) {
+    for (int attempt = 1;; ++attempt) {
+        const int result = FetchFile(name);
+        if (result == ResultStopped) RaiseResult(ResultStopped);
+        if (result == ResultDone) return true;
+        if (attempt == 2) return false;
+        Pause(kRetryPauseMs);
+    }
 }
 
 int CReadThread::FetchFile(const std::string& name) {
     std::string content;
     int result = CFileFetch(*this).Fetch(m_nPortNumber, name, &content);
     if (result != ResultDone) return result;
+    // A copy that arrives after the stop is not wanted any more: the program may be past its
+    // clean-up.
+    if (StopRequested()) return ResultStopped;
     // The copy is written beside the real file and replaces it only when whole: a failed
     // fetch must not destroy an identity file that is there already, nor leave a partial
     // calibration file to be written back to the controller.
-    const std::string partial = m_strFolder + "~" + name + ".part";
+    const std::string partial = m_strFolder + PartialCopyName(name);
     CFile local;
     bool written = local.Open(partial, CFile::modeWrite | CFile::modeCreate) &&
                    local.Write(content.data(), static_cast<uint32_t>(content.size()));

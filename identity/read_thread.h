@@ -37,6 +37,9 @@ class CReadThread : public CMyThread {
     static constexpr int kTwoBytePayload = CFileFetch::kTwoBytePayload;
 
   private:
+    // A fetch and, when it fails, one more after the pause; raises ResultStopped on a stop.
+    bool FetchWithRetry(const std::string& name);
+
     IReaderUi& m_Ui;
     std::string m_strDevice;
     std::string m_strFolder = "data\\";

@@ -50,6 +50,10 @@ std::string ResultMessage(int code, const std::string& file, FileFault fault) {
 CFourthPage::CFourthPage() : CWorkerPage(IDD_PROGRESS) {}
 
 CFourthPage::~CFourthPage() {
+    EndWorkers();
+}
+
+void CFourthPage::EndWorkers() {
     CloseWindowBeforeWorker();
     CMathThread* engine = g_pMathThread;
     g_pMathThread = nullptr;

@@ -17,6 +17,8 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     void OnPageShown() override;
 
     LRESULT OnWorkerResult(WPARAM, LPARAM code);
+    // The assistant is closing: a running engine is stopped and waited for.
+    void EndWorkers();
 
     // IEngineUi, called on the engine's thread.
     std::string GetSelectedPortText() override;

@@ -68,6 +68,15 @@ printf 'calibration of A\r\n' >"$SIMS/two-a/files/calib.inc"
 e2e_sim two-b COM34 --idle-ms 20000 --rd-silent --rd-corrupt local_addres.dat
 e2e_sim damaging COM35 --idle-ms 20000 --rd-corrupt local_addres.datxall
 identity damaging
+# Cancel and close: a boot loader that never asks for an image, a kernel that does not announce
+# itself, a run to a large data file, and a 317 whose reading is slow.
+e2e_sim quiet COM36 --idle-ms 20000 --silent-after loader
+identity quiet
+e2e_sim unannounced COM37 --idle-ms 30000 --no-core-message
+identity unannounced
+e2e_sim large COM38 --idle-ms 20000
+identity large
+e2e_sim slow COM39 --idle-ms 20000 --rd-silent
 wine reg delete 'HKLM\Software\Wine\Ports' /v COM24 /f >/dev/null 2>&1 || true
 apply_ports
 # A port Windows still lists but that is gone, like an unplugged USB adapter's.
@@ -81,9 +90,14 @@ export PLCSIM_RUN_PORT=COM15
 export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_MISSING=COM24
 export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
 export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35
+export E2E_PORT_QUIET=COM36 E2E_PORT_UNANNOUNCED=COM37 E2E_PORT_LARGE=COM38 E2E_PORT_SLOW=COM39
 # The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
 E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
 export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
+# scripts/bench-cancel.sh: where the Cancel cases note how long each took.
+if [ -n "${E2E_CANCEL_TIMES_UNIX:-}" ]; then
+    export E2E_CANCEL_TIMES=$(winepath -w "$E2E_CANCEL_TIMES_UNIX")
+fi
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e") E2E_RESET_MS=6500
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")

@@ -28,6 +28,8 @@ struct CommTimeouts {
     uint32_t writeTotalConstant = 0;
 };
 
+class CStopSignal;
+
 // PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR
 constexpr unsigned kPurgeAll = 15;
 
@@ -38,9 +40,12 @@ class CommPort {
     virtual bool SetState(const LineSettings& settings) = 0;
     virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
     virtual bool Purge(unsigned flags) = 0;
-    // One synchronous transfer; false when the driver failed.
-    virtual bool Read(void* buffer, uint32_t count, uint32_t* got) = 0;
-    virtual bool Write(const void* buffer, uint32_t count, uint32_t* put) = 0;
+    // One synchronous transfer; false when the driver failed, or at once when `stop` (if any)
+    // is set before the transfer ends: the transfer is then abandoned.
+    virtual bool Read(void* buffer, uint32_t count, uint32_t* got,
+                      const CStopSignal* stop = nullptr) = 0;
+    virtual bool Write(const void* buffer, uint32_t count, uint32_t* put,
+                       const CStopSignal* stop = nullptr) = 0;
 };
 
 class CommDriver {

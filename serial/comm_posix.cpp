@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 
+#include "framework/sync.h"
 #include "framework/thread.h"
 
 namespace {
@@ -73,15 +74,16 @@ class PosixCommPort final : public CommPort {
         return tcflush(m_fd, queues) == 0 || errno == ENOTTY || errno == EINVAL;
     }
 
-    bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    bool Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal* stop) override {
         auto* out = static_cast<unsigned char*>(buffer);
-        return Transfer(POLLIN, count, got,
+        return Transfer(POLLIN, count, got, stop,
                         [&](uint32_t at, uint32_t n) { return ::read(m_fd, out + at, n); });
     }
 
-    bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
+    bool Write(const void* buffer, uint32_t count, uint32_t* put,
+               const CStopSignal* stop) override {
         const auto* in = static_cast<const unsigned char*>(buffer);
-        return Transfer(POLLOUT, count, put,
+        return Transfer(POLLOUT, count, put, stop,
                         [&](uint32_t at, uint32_t n) { return ::write(m_fd, in + at, n); });
     }
 
@@ -128,7 +130,7 @@ class PosixCommPort final : public CommPort {
     // * count when either is set; a read also ends after `readInterval` of silence once a
     // byte has come. Ending by a time-out is success with fewer bytes.
     template <typename Io>
-    bool Transfer(short events, uint32_t count, uint32_t* done, Io io) {
+    bool Transfer(short events, uint32_t count, uint32_t* done, const CStopSignal* stop, Io io) {
         *done = 0;
         const bool reading = events == POLLIN;
         const uint32_t constant =
@@ -148,12 +150,16 @@ class PosixCommPort final : public CommPort {
                 const int interval = static_cast<int>(m_timeouts.readInterval);
                 wait = wait < 0 ? interval : std::min(wait, interval);
             }
-            pollfd p{m_fd, events, 0};
-            const int r = ::poll(&p, 1, wait);
+            // The stop request's descriptor is watched with the line, so a stop ends the wait
+            // at once instead of at its time-out.
+            pollfd p[2] = {{m_fd, events, 0},
+                           {stop ? static_cast<int>(stop->NativeHandle()) : -1, POLLIN, 0}};
+            const int r = ::poll(p, 2, wait);
+            if (stop && stop->IsSet()) return false;
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) return false;
-            if (r == 0) break;                        // total or interval time-out
-            if (!(p.revents & events)) return false;  // hung up or failed
+            if (r == 0) break;                           // total or interval time-out
+            if (!(p[0].revents & events)) return false;  // hung up or failed
             const ssize_t n = io(*done, count - *done);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) return false;

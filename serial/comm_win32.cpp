@@ -2,14 +2,18 @@
 
 #include <cstdio>
 
+#include "framework/sync.h"
 #include "serial/comm.h"
 
 namespace {
 
 class Win32CommPort final : public CommPort {
   public:
-    explicit Win32CommPort(HANDLE h) : m_h(h) {}
-    ~Win32CommPort() override { CloseHandle(m_h); }
+    explicit Win32CommPort(HANDLE h) : m_h(h), m_hIo(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Win32CommPort() override {
+        CloseHandle(m_h);
+        if (m_hIo) CloseHandle(m_hIo);
+    }
 
     bool GetState(LineSettings* s) override {
         m_dcb = DCB{};
@@ -50,22 +54,50 @@ class Win32CommPort final : public CommPort {
 
     bool Purge(unsigned flags) override { return PurgeComm(m_h, flags) != FALSE; }
 
-    bool Read(void* buffer, uint32_t count, uint32_t* got) override {
-        DWORD n = 0;
-        BOOL ok = ReadFile(m_h, buffer, count, &n, nullptr);
-        *got = n;
-        return ok != FALSE;
+    bool Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal* stop) override {
+        return Transfer(true, buffer, count, got, stop);
     }
 
-    bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
-        DWORD n = 0;
-        BOOL ok = WriteFile(m_h, buffer, count, &n, nullptr);
-        *put = n;
-        return ok != FALSE;
+    bool Write(const void* buffer, uint32_t count, uint32_t* put,
+               const CStopSignal* stop) override {
+        return Transfer(false, const_cast<void*>(buffer), count, put, stop);
     }
 
   private:
+    // Overlapped, so that the wait for the line (bounded by the COMMTIMEOUTS) can be waited
+    // together with the worker's stop request; a stopped transfer is cancelled and waited out
+    // before its OVERLAPPED and buffer go out of scope.
+    bool Transfer(bool reading, void* buffer, uint32_t count, uint32_t* done,
+                  const CStopSignal* stop) {
+        *done = 0;
+        if (!m_hIo) return false;
+        OVERLAPPED ov{};
+        ov.hEvent = m_hIo;
+        ResetEvent(m_hIo);
+        const BOOL started = reading ? ReadFile(m_h, buffer, count, nullptr, &ov)
+                                     : WriteFile(m_h, buffer, count, nullptr, &ov);
+        if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+        DWORD n = 0;
+        if (!started && stop) {
+            const HANDLE waits[2] = {m_hIo, reinterpret_cast<HANDLE>(stop->NativeHandle())};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                CancelIo(m_h);
+                GetOverlappedResult(m_h, &ov, &n, TRUE);
+                *done = n;
+                return false;
+            }
+        }
+        const BOOL ok = GetOverlappedResult(m_h, &ov, &n, TRUE);
+        *done = n;
+        if (ok) return true;
+        // Wine completes an overlapped transfer that its COMMTIMEOUTS ended with a time-out
+        // status where Windows reports success with what came: a time-out is not a failure.
+        const DWORD error = GetLastError();
+        return error == ERROR_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT;
+    }
+
     HANDLE m_h;
+    HANDLE m_hIo;
     DCB m_dcb{};
 };
 
@@ -75,8 +107,8 @@ class Win32CommDriver final : public CommDriver {
         // The device-namespace form is the only one that opens COM10 and above.
         char path[32];
         std::snprintf(path, sizeof(path), "\\\\.\\COM%d", number);
-        HANDLE h =
-            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         return std::make_unique<Win32CommPort>(h);
     }

@@ -12,7 +12,7 @@ namespace {
 
 class SystemClockImpl final : public IClock {
   public:
-    void Sleep(uint32_t ms) override { SleepMs(ms); }
+    void Sleep(uint32_t ms, const CStopSignal& stop) override { stop.Wait(ms); }
 };
 
 }  // namespace
@@ -33,9 +33,7 @@ int ParsePortNumber(const std::string& text) {
 }
 
 CMyThread::CMyThread(IPortChoice& portChoice, CommDriver& driver, IClock& clock)
-    : m_PortChoice(portChoice), m_Driver(driver), m_Clock(clock) {
-    m_StopEvent.ResetEvent();
-}
+    : m_PortChoice(portChoice), m_Driver(driver), m_Clock(clock) {}
 
 CMyThread::~CMyThread() {
     StopThread(false);
@@ -54,7 +52,7 @@ bool CMyThread::StartThread() {
 
 uint32_t CMyThread::StopThread(bool noWait) {
     if (!m_hThread) return 0xFFFFFFFFu;
-    m_StopEvent.SetEvent();
+    m_Stop.Set();
     if (!noWait) {
         for (int i = 0; i < 10; ++i) {
             if (NativeThreadExitCode(m_hThread) != kThreadStillActive) break;
@@ -107,14 +105,17 @@ bool CMyThread::SetupPort(HPORT port, uint32_t writeTotalConstant, uint32_t writ
     return true;
 }
 
+// A stop is never consumed: once asked, the worker keeps raising until its body has unwound.
 void CMyThread::CheckStop() {
-    if (m_StopEvent.Wait(0)) RaiseResult(ResultStopped);
+    if (m_Stop.IsSet()) RaiseResult(ResultStopped);
 }
 
 uint32_t CMyThread::ReadBytes(HPORT port, void* buffer, uint32_t count) {
     CheckStop();
     uint32_t got = 0;
-    if (!port->Read(buffer, count, &got)) RaiseResult(ResultIoError);
+    const bool ok = port->Read(buffer, count, &got, &m_Stop);
+    CheckStop();
+    if (!ok) RaiseResult(ResultIoError);
     if (got == 0) RaiseResult(ResultNoAnswer);
     return got;
 }
@@ -122,9 +123,24 @@ uint32_t CMyThread::ReadBytes(HPORT port, void* buffer, uint32_t count) {
 bool CMyThread::WriteBytes(HPORT port, const void* buffer, uint32_t count) {
     CheckStop();
     uint32_t put = 0;
-    if (!port->Write(buffer, count, &put)) RaiseResult(ResultIoError);
+    const bool ok = port->Write(buffer, count, &put, &m_Stop);
+    CheckStop();
+    if (!ok) RaiseResult(ResultIoError);
     if (put == 0 || put != count) RaiseResult(ResultShortWrite);
     return true;
+}
+
+void CMyThread::Pause(uint32_t ms) {
+    CheckStop();
+    m_Clock.Sleep(ms, m_Stop);
+    CheckStop();
+}
+
+void CMyThread::SendCancel(HPORT port) {
+    if (!port) return;
+    const uint8_t cancel[2] = {0x18, 0x18};
+    uint32_t put = 0;
+    port->Write(cancel, sizeof(cancel), &put, nullptr);
 }
 
 void CMyThread::PurgePort(HPORT port) {

@@ -47,7 +47,8 @@ class IPortChoice {
 // Every pause a protocol takes goes through one clock, so tests can run the pauses instantly.
 class IClock {
   public:
-    virtual void Sleep(uint32_t ms) = 0;
+    // Returns after `ms`, or as soon as `stop` is set.
+    virtual void Sleep(uint32_t ms, const CStopSignal& stop) = 0;
 
   protected:
     ~IClock() = default;
@@ -78,8 +79,10 @@ class CMyThread {
     uint32_t StopThread(bool noWait);
     // True when the thread has ended within `ms` (or none was started).
     bool WaitThread(uint32_t ms);
-    // Sets the stop event: the next read or write raises ResultStopped.
-    void RequestStop() { m_StopEvent.SetEvent(); }
+    // From any thread (and from a signal handler): the wait under way ends at once, and every
+    // later read, write and pause of this worker raises ResultStopped.
+    void RequestStop() { m_Stop.Set(); }
+    bool StopRequested() const { return m_Stop.IsSet(); }
 
     void GetPortNumber();
     int GetPortNumberValue() const { return m_nPortNumber; }
@@ -91,14 +94,17 @@ class CMyThread {
     bool WriteBytes(HPORT port, const void* buffer, uint32_t count);
     static void PurgePort(HPORT port);
     static void ClosePort(HPORT& port);
+    // A pause that a stop request ends with ResultStopped.
+    void Pause(uint32_t ms);
+    // XMODEM's cancel, CAN CAN, written whatever the stop request: the receiver must hear it.
+    static void SendCancel(HPORT port);
 
   protected:
-    void Pause(uint32_t ms) { m_Clock.Sleep(ms); }
     IPortChoice& PortChoice() { return m_PortChoice; }
 
     NativeThread* m_hThread = nullptr;
     uint32_t m_nThreadID = 0;
-    CEvent m_StopEvent{false, false};
+    CStopSignal m_Stop;
     int m_nPortNumber = 0;
 
   private:

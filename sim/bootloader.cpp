@@ -153,7 +153,8 @@ bool BootLoader::ReceiveImage(BootStage stage, const char* name) {
     std::vector<uint8_t> image;
     const ReceiveStatus status = receiver.Receive(&image);
     if (status != ReceiveStatus::Complete) {
-        Notify("image-failed", name);
+        // The sender's CAN is told apart: a program that stops must say so.
+        Notify(status == ReceiveStatus::Cancelled ? "image-cancelled" : "image-failed", name);
         return false;
     }
     Notify("image", name, std::move(image));

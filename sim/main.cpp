@@ -279,7 +279,10 @@ int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
         if (status == ReceiveStatus::Complete) {
             record(BootEvent{"image", "image", std::move(image)});
         } else {
-            record(BootEvent{"image-failed", "image", {}});
+            record(
+                BootEvent{status == ReceiveStatus::Cancelled ? "image-cancelled" : "image-failed",
+                          "image",
+                          {}});
         }
         if (o.once) return status == ReceiveStatus::Complete ? 0 : 1;
         line.Discard();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,15 +44,19 @@ class EndToEnd : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(EnvText("PLCFLASH_EXE").empty() || EnvText("E2E_ROOT").empty())
             << "run under scripts/wine-tests.sh";
-        m_driver.SetShotFolder(EnvText("PLCFLASH_SCREENSHOTS"),
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_driver.SetShotFolder(EnvText("PLCFLASH_SCREENSHOTS"), name);
     }
 
     // The program's folder: plcflash.exe, plc.ini naming `device`, system\ and data\ from the
     // sample installation.
     void Install(const std::string& device) {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_install = EnvText("E2E_ROOT") + "\\" + info->name();
+        // A parameterised case is named "Case/Param": one folder of its own all the same.
+        std::string name = info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_install = EnvText("E2E_ROOT") + "\\" + name;
         CreateDirectoryA(m_install.c_str(), nullptr);
         const std::string sample = EnvText("PLCFLASH_SAMPLE");
         ASSERT_TRUE(CopyFileA(EnvText("PLCFLASH_EXE").c_str(),
@@ -283,6 +288,8 @@ TEST_F(EndToEnd, GoodRunWithFormattingReportsTheBadPages) {
 
 TEST_F(EndToEnd, SilentControllerTakesTheTypedMacAndFormats) {
     ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
+    // A partial copy a killed program left behind: never sent, and removed.
+    ASSERT_TRUE(WriteAll(m_install + "\\data\\~calib.inc.part", "half a calibration"));
     ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_SILENT")));
     EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
     EXPECT_EQ(m_driver.Mac(), "");
@@ -297,6 +304,12 @@ TEST_F(EndToEnd, SilentControllerTakesTheTypedMacAndFormats) {
     ASSERT_NO_FATAL_FAILURE(FinishAndExit());
     EXPECT_EQ(ReadAll(Sim("silent") + "\\files\\local_addres.dat"),
               "EMAC=0A:0b:0C:0D:0E:0F\r\nIP=C0:A8:00:11\r\n");
+    for (const std::string& name : FileNames(Sim("silent") + "\\files")) {
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name << " reached the controller";
+    }
+    for (const std::string& name : FileNames(m_install + "\\data")) {
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name << " left in data";
+    }
 }
 
 TEST_F(EndToEnd, PortThatCannotBeOpened) {
@@ -435,6 +448,99 @@ TEST_F(EndToEnd, AnIdentityFileTheControllerAlwaysDamagesFailsTheRun) {
     EXPECT_EQ(TimesStored("damaging", "local_addres.dat"), 2);
     const std::string log = ReadAll(m_install + "\\plcflash.log");
     EXPECT_NE(log.find(Cp1251ToUtf8("Результат: 12")), std::string::npos) << log;
+}
+
+// Cancel in the phases where the program waits for the controller: the welcome page comes back
+// at once, well before the 8.6 s read time-out (or the 12 s pause) would have ended the wait, and
+// without a box.
+struct CancelCase {
+    const char* name;
+    const char* port;  // environment variable naming the controller's port
+    const char* device;
+    // Returns once the run is in the phase to cancel.
+    std::function<bool(UiDriver&, BoxWatcher&)> reached;
+};
+
+class CancelInPhase : public EndToEnd, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelInPhase, ReturnsToTheWelcomePageAtOnce) {
+    const CancelCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Install(c.device));
+    // A data file that takes half a minute on the line.
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+    ASSERT_TRUE(WriteAll(m_install + "\\data\\zz_big.bin", big));
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText(c.port)));
+    ASSERT_NO_FATAL_FAILURE(StartFlashing());
+    ASSERT_TRUE(c.reached(m_driver, *m_boxes)) << c.name << ": the phase was not reached";
+    ASSERT_TRUE(m_driver.Click(IDCANCEL));
+    const DWORD cancelled = GetTickCount();
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 30000)) << c.name;
+    const DWORD took = GetTickCount() - cancelled;
+    EXPECT_LT(took, 4000u) << c.name << ": the Cancel waited for a time-out";
+    EXPECT_TRUE(BoxesCaptioned("Ошибка").empty()) << c.name << ": " << BoxesSaid();
+    if (!EnvText("E2E_CANCEL_TIMES").empty()) {
+        FILE* out = std::fopen(EnvText("E2E_CANCEL_TIMES").c_str(), "a");
+        if (out) {
+            std::fprintf(out, "%s\t%lu\n", c.name, static_cast<unsigned long>(took));
+            std::fclose(out);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, CancelInPhase,
+    ::testing::Values(CancelCase{"boot loader silent", "E2E_PORT_QUIET", "ПЛК-110",
+                                 [](UiDriver&, BoxWatcher&) {
+                                     Sleep(2000);  // into the wait for "CCC"
+                                     return true;
+                                 }},
+                      CancelCase{"kernel that does not announce itself", "E2E_PORT_UNANNOUNCED",
+                                 "ПЛК-110",
+                                 [](UiDriver&, BoxWatcher& boxes) {
+                                     // The jumper, Reset twice: then the wait for the kernel.
+                                     if (!boxes.WaitForBoxes(3, 240000)) return false;
+                                     Sleep(2000);
+                                     return true;
+                                 }},
+                      CancelCase{"a large data file", "E2E_PORT_LARGE", "ПЛК-110",
+                                 [](UiDriver& driver, BoxWatcher&) {
+                                     return driver.WaitUntil(
+                                         [&driver] {
+                                             return driver.Text(IDC_TEXT) ==
+                                                        "Идет запись файла: zz_big.bin" &&
+                                                    driver.ProgressPosition() > 5;
+                                         },
+                                         240000);
+                                 }}),
+    [](const ::testing::TestParamInfo<CancelCase>& param) {
+        return std::string(param.index == 0   ? "BootLoaderSilent"
+                           : param.index == 1 ? "UnannouncedKernel"
+                                              : "LargeDataFile");
+    });
+
+// Esc (the close box) while a 317 is being read: the process ends at once, the reader stopped
+// before the exit clean-up, and nothing of the reading is left in data\.
+TEST_F(EndToEnd, ClosingDuringTheReadingEndsAtOnceAndLeavesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Install(""));
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 10000));
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
+    ASSERT_TRUE(m_driver.SelectPort(EnvText("E2E_PORT_SLOW")));
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
+    ASSERT_TRUE(
+        m_driver.WaitUntil([this] { return m_driver.Text(IDC_TEXT) == "Подождите..."; }, 10000));
+    Sleep(1500);
+    PostMessageW(m_driver.Window(), WM_CLOSE, 0, 0);
+    const DWORD closed = GetTickCount();
+    DWORD code = 0;
+    ASSERT_TRUE(m_driver.WaitForExit(30000, &code));
+    EXPECT_LT(GetTickCount() - closed, 3000u) << "the process outlived its window";
+    for (const std::string& name : FileNames(m_install + "\\data")) {
+        EXPECT_TRUE(name != "calib.inc" && name.find(".part") == std::string::npos) << name;
+    }
 }
 
 }  // namespace

@@ -35,6 +35,36 @@ check "three refusals" 10 --nak-block 2x3
 check "cancelled by the receiver" 13 --can-after 3
 check "end of transfer refused" 13 --eot-naks 3
 
+# Ctrl-C during an upload: the receiver is told (CAN CAN), the port closed, exit 12 at once.
+head -c 200000 /dev/urandom >"$work/big.bin"
+line=$work/line.sigint
+"$sim" --link "$line" --receive --request-ms 50 --idle-ms 3000 --log "$work/sigint.log" \
+    >/dev/null 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+"$cli" send-image --port "$line" "$work/big.bin" >/dev/null 2>&1 &
+cli_pid=$!
+sleep 1.5
+kill -INT $cli_pid
+# Bounded: a stop that waited for the transfer would still be running after 5 s.
+for _ in $(seq 50); do kill -0 $cli_pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $cli_pid 2>/dev/null; then
+    kill -9 $cli_pid; wait $cli_pid 2>/dev/null
+    echo "FAIL Ctrl-C during an upload: still running 5 s later"; failures=$((failures + 1))
+else
+    wait $cli_pid
+    status=$?
+    sleep 0.5
+    if [ $status -eq 12 ] && grep -q 'image-cancelled' "$work/sigint.log"; then
+        echo "ok   Ctrl-C during an upload: 12, CAN CAN"
+    else
+        echo "FAIL Ctrl-C during an upload: exit $status"; cat "$work/sigint.log"
+        failures=$((failures + 1))
+    fi
+fi
+kill $sim_pid
+wait $sim_pid 2>/dev/null
+
 "$cli" send-image --port "$work/none" "$work/missing.bin" >/dev/null 2>&1
 status=$?
 [ $status -eq 3 ] && echo "ok   missing file: 3" || { echo "FAIL missing file: $status"; failures=$((failures + 1)); }

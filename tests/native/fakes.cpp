@@ -24,7 +24,7 @@ bool ScriptedPort::Purge(unsigned) {
     return true;
 }
 
-bool ScriptedPort::Read(void* buffer, uint32_t count, uint32_t* got) {
+bool ScriptedPort::Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal*) {
     ++m_s.readCalls;
     *got = 0;
     if (m_s.reads.empty()) return true;  // silence
@@ -41,7 +41,7 @@ bool ScriptedPort::Read(void* buffer, uint32_t count, uint32_t* got) {
     return true;
 }
 
-bool ScriptedPort::Write(const void* buffer, uint32_t count, uint32_t* put) {
+bool ScriptedPort::Write(const void* buffer, uint32_t count, uint32_t* put, const CStopSignal*) {
     if (m_s.failWrite) return false;
     *put = count > static_cast<uint32_t>(m_s.shortWriteBy) ? count - m_s.shortWriteBy : 0;
     m_s.written.append(static_cast<const char*>(buffer), *put);

@@ -46,8 +46,8 @@ class ScriptedPort final : public CommPort {
     bool SetState(const LineSettings& settings) override;
     bool SetTimeouts(const CommTimeouts& timeouts) override;
     bool Purge(unsigned flags) override;
-    bool Read(void* buffer, uint32_t count, uint32_t* got) override;
-    bool Write(const void* buffer, uint32_t count, uint32_t* put) override;
+    bool Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal* stop) override;
+    bool Write(const void* buffer, uint32_t count, uint32_t* put, const CStopSignal* stop) override;
 
   private:
     PortScript& m_s;
@@ -66,14 +66,21 @@ class ScriptedDriver final : public CommDriver {
 
 class FakeClock final : public IClock {
   public:
-    void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
+    void Sleep(uint32_t ms, const CStopSignal&) override {
+        sleeps.push_back(ms);
+        if (onSleep) onSleep(ms);
+    }
     std::vector<uint32_t> sleeps;
+    std::function<void(uint32_t)> onSleep;
 };
 
 class RecordingUi final : public IEngineUi {
   public:
     std::string GetSelectedPortText() override { return port; }
-    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+    void SetStatusText(const std::string& text) override {
+        statuses.push_back(text);
+        if (onStatus) onStatus(text);
+    }
     void SetProgressPos(uint32_t position) override {
         positions.push_back(position);
         if (onProgress) onProgress(position);
@@ -84,11 +91,14 @@ class RecordingUi final : public IEngineUi {
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back(text);
         captions.push_back(caption);
+        if (onMessage) onMessage(text);
     }
     void ShowAppMessage(const std::string& text) override { appMessages.push_back(text); }
     void ReportResult(int code) override { results.push_back(code); }
 
     std::function<void(uint32_t)> onProgress;
+    std::function<void(const std::string&)> onStatus;
+    std::function<void(const std::string&)> onMessage;
     std::string port = "COM3";
     bool format = false;
     std::vector<std::string> statuses;

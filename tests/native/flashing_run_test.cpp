@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -39,6 +41,7 @@ struct RunSetup {
     bool realClock = false;
     uint32_t simIdleMs = 5000;
     std::string device = "ПЛК-317";
+    uint32_t stopAfterMs = 0;  // a stop this long after the start, unless the run ended
     BootOptions boot;
 };
 
@@ -82,7 +85,16 @@ class FlashRun {
         engine.SetRunLog(log);
         m_engine = &engine;
         EXPECT_TRUE(engine.StartThread());
+        std::thread stopper;
+        if (m_setup.stopAfterMs) {
+            stopper = std::thread([&] {
+                if (!engine.WaitThread(m_setup.stopAfterMs)) StopNow();
+            });
+        }
         EXPECT_TRUE(engine.WaitThread(120000));
+        ended = std::chrono::steady_clock::now();
+        if (stopper.joinable()) stopper.join();
+        portLeftOpen = engine.HoldsPort();
         faultyFile = engine.GetFaultyFile();
         fault = engine.GetFault();
         m_engine = nullptr;
@@ -97,6 +109,21 @@ class FlashRun {
     }
 
     CMathThread* Engine() { return m_engine; }
+    // On any thread: the user's Cancel.
+    void StopNow() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (stopped) return;
+            stopped = true;
+            stoppedAt = std::chrono::steady_clock::now();
+            eventsAtStop = events.size();
+            boxesAtStop = ui.messages.size();
+        }
+        m_engine->RequestStop();
+    }
+    double StopToEndMs() const {
+        return std::chrono::duration<double, std::milli>(ended - stoppedAt).count();
+    }
     bool Saw(const std::string& event) {
         return std::find(events.begin(), events.end(), event) != events.end();
     }
@@ -111,9 +138,16 @@ class FlashRun {
     std::vector<std::string> images;
     std::string faultyFile;
     FileFault fault = FileFault::None;
+    bool stopped = false;
+    std::chrono::steady_clock::time_point stoppedAt, ended;
+    size_t eventsAtStop = 0;
+    size_t boxesAtStop = 0;
+    bool portLeftOpen = false;
     std::shared_ptr<CRunLog> log = std::make_shared<CRunLog>();
     std::string m_loader, m_kernel;
     std::map<std::string, std::string> m_data;
+
+    void SetSetup(const RunSetup& setup) { m_setup = setup; }
 
   private:
     WorkFolder m_folder{"flash_run", "system data flash"};
@@ -273,6 +307,106 @@ TEST(FlashingRun, CancelDuringTheKernelUploadEndsWithTwoAndNoMoreBoxes) {
     EXPECT_NE(run.log->Compose().find(Cp1251ToUtf8(", прервано")), std::string::npos)
         << run.log->Compose();
     EXPECT_FALSE(run.Saw("image kernel"));
+}
+
+// Cancel in every phase: the wait under way ends at once (well before the 8.6 s read time-out
+// or the pauses would have), the run reports 2, no box follows, an upload is cancelled with CAN
+// CAN, the port is closed and no partial copy is left.
+TEST(FlashingRun, AStopEndsEveryPhaseAtOnce) {
+    struct Case {
+        const char* name;
+        std::function<void(RunSetup&, FlashRun&)> arrange;
+        const char* afterStop;  // the controller's one event after the stop, "" none
+    };
+    const auto statusStartsWith = [](FlashRun& run, const std::string& prefix) {
+        run.ui.onStatus = [&run, prefix](const std::string& text) {
+            if (text.rfind(prefix, 0) == 0) run.StopNow();
+        };
+    };
+    const Case cases[] = {
+        {"boot loader silent",
+         [](RunSetup& s, FlashRun&) {
+             s.boot.faults.silentAfter = true;
+             s.boot.faults.silentStage = BootStage::LoaderImage;
+             s.stopAfterMs = 1500;
+         },
+         ""},
+        {"loader upload",
+         [](RunSetup&, FlashRun& run) {
+             run.ui.onProgress = [&run](uint32_t p) {
+                 if (p >= 5) run.StopNow();
+             };
+         },
+         "image-cancelled loader"},
+        {"kernel upload",
+         [](RunSetup&, FlashRun& run) {
+             run.ui.onProgress = [&run](uint32_t p) {
+                 if (p >= 60) run.StopNow();
+             };
+         },
+         "image-cancelled kernel"},
+        {"formatting",
+         [&](RunSetup& s, FlashRun& run) {
+             s.format = true;
+             run.ui.onProgress = [&run](uint32_t p) {
+                 if (p >= 20 && p < 60 && !run.ui.statuses.empty() &&
+                     run.ui.statuses.back() == "Идет форматирование!") {
+                     run.StopNow();
+                 }
+             };
+         },
+         ""},
+        {"kernel that does not announce itself",
+         [](RunSetup& s, FlashRun& run) {
+             s.boot.omitCoreMessage = true;
+             s.realClock = true;
+             run.ui.onMessage = [&run](const std::string&) {
+                 if (run.ui.messages.size() == 3) {
+                     std::thread([&run] {
+                         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                         run.StopNow();
+                     }).detach();
+                 }
+             };
+         },
+         ""},
+        {"the pause after an unannounced kernel",
+         [](RunSetup& s, FlashRun& run) {
+             s.boot.omitCoreMessage = true;
+             run.m_clock.onSleep = [&run](uint32_t ms) {
+                 if (ms == CMathThread::kLenientPauseMs) run.StopNow();
+             };
+         },
+         ""},
+        {"data files", [&](RunSetup&, FlashRun& run) { statusStartsWith(run, "Идет запись"); }, ""},
+        {"read-back", [&](RunSetup&, FlashRun& run) { statusStartsWith(run, "Идет проверка"); },
+         ""},
+    };
+    for (const Case& c : cases) {
+        RunSetup setup;
+        FlashRun probe(setup);  // the files; the real run below rewrites them alike
+        FlashRun* run = &probe;
+        c.arrange(setup, *run);
+        setup.simIdleMs = 1500;  // the controller need not wait long for a program that stopped
+        run->SetSetup(setup);
+        EXPECT_EQ(run->Go(), ResultStopped) << c.name;
+        ASSERT_TRUE(run->stopped) << c.name;
+        EXPECT_LT(run->StopToEndMs(), 4000) << c.name << ": the stop waited for a time-out";
+        EXPECT_EQ(run->ui.messages.size(), run->boxesAtStop) << c.name << ": a box after the stop";
+        EXPECT_FALSE(run->portLeftOpen) << c.name;
+        std::vector<std::string> after(run->events.begin() + static_cast<long>(run->eventsAtStop),
+                                       run->events.end());
+        after.erase(std::remove_if(after.begin(), after.end(),
+                                   [](const std::string& e) {
+                                       return e.rfind("prompt", 0) == 0 || e.rfind("done", 0) == 0;
+                                   }),
+                    after.end());
+        if (*c.afterStop) {
+            EXPECT_EQ(after, std::vector<std::string>{c.afterStop}) << c.name;
+        } else {
+            EXPECT_TRUE(after.empty()) << c.name << ": " << after.front();
+        }
+    }
 }
 
 TEST(FlashingRun, ABadFileStopsTheRunBeforeAnyByteIsSent) {

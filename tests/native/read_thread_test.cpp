@@ -2,6 +2,7 @@
 // pseudo-terminal, and its requests byte for byte.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -134,6 +135,49 @@ TEST(IdentityReader, AControllerThatNeverSendsAGoodPacketIsGivenUp) {
         WorkFolder work("read_endless", "data");
         EXPECT_EQ(reader.FetchFile("calib.inc"), ResultIoError) << c.name;
         EXPECT_LT(script.readCalls, 400u) << c.name;
+    }
+}
+
+// Closing the assistant while it reads: the reader stops at once, in the controller's silence
+// or in the pause before its retry, fetches nothing more and leaves nothing in data\.
+TEST(IdentityReader, AStopEndsTheReadingAtOnce) {
+    struct Case {
+        const char* name;
+        FileServiceFaults faults;
+        bool stopInPause;  // else 500 ms into the reading
+    };
+    FileServiceFaults silent, refused;
+    silent.silentRead = true;
+    refused.refuseRequests = -1;
+    for (const Case& c : {Case{"controller silent", silent, false},
+                          Case{"the pause before the retry", refused, true}}) {
+        ReadRig rig(c.faults);
+        rig.Hold("local_addres.dat", "EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n");
+        rig.Hold("calib.inc", "calibration");
+        double stopToEndMs = -1;
+        rig.With([&](CReadThread& reader) {
+            reader.SetDevice("ПЛК-317");
+            std::chrono::steady_clock::time_point stoppedAt;
+            if (c.stopInPause) {
+                rig.clock.onSleep = [&](uint32_t) {
+                    stoppedAt = std::chrono::steady_clock::now();
+                    reader.RequestStop();
+                };
+            }
+            ASSERT_TRUE(reader.StartThread());
+            if (!c.stopInPause && !reader.WaitThread(500)) {
+                stoppedAt = std::chrono::steady_clock::now();
+                reader.RequestStop();
+            }
+            ASSERT_TRUE(reader.WaitThread(30000));
+            stopToEndMs = std::chrono::duration<double, std::milli>(
+                              std::chrono::steady_clock::now() - stoppedAt)
+                              .count();
+        });
+        EXPECT_LT(stopToEndMs, 1500) << c.name << ": the stop waited for a time-out";
+        EXPECT_LE(rig.clock.sleeps.size(), 1u) << c.name << ": no retry after the stop";
+        EXPECT_EQ(rig.ui.reports, (std::vector<std::pair<bool, bool>>{{false, false}})) << c.name;
+        EXPECT_FALSE(rig.HasLocal("local_addres.dat") || rig.HasLocal("calib.inc")) << c.name;
     }
 }
 

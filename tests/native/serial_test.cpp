@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -214,17 +216,32 @@ TEST_F(PtyLine, SilenceRaisesNoAnswerAfterTheTotalTimeout) {
     EXPECT_EQ(RaisedBy([&] { m_worker.ReadBytes(m_port, buffer, 6); }), ResultNoAnswer);
 }
 
-TEST_F(PtyLine, StopRequestRaisesOnceThenTheNextCallProceeds) {
-    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
-    PeerWrite("z");
+// A stop ends the wait under way, not the next one: a read that would wait a minute for a silent
+// line returns at once. And it is final: every later read, write and pause raises 2 too.
+TEST_F(PtyLine, AStopEndsTheWaitUnderWayAndEveryOneAfterIt) {
+    m_worker.SetupPort(m_port, 5000, 1, 20, 200, 60000);
+    std::promise<int> raised;
+    std::thread reader([&] {
+        char byte;
+        raised.set_value(RaisedBy([&] { m_worker.ReadBytes(m_port, &byte, 1); }));
+    });
+    std::future<int> outcome = raised.get_future();
+    EXPECT_EQ(outcome.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "the silent line holds the read";
     m_worker.RequestStop();
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the stop did not end the minute-long read";
+    EXPECT_EQ(outcome.get(), ResultStopped);
+    reader.join();
+    PeerWrite("z");  // bytes waiting change nothing
     char buffer[1];
-    EXPECT_EQ(RaisedBy([&] { m_worker.WriteBytes(m_port, "q", 1); }), ResultStopped);
-    EXPECT_EQ(m_worker.ReadBytes(m_port, buffer, 1), 1u);
-    EXPECT_EQ(buffer[0], 'z');
-    m_worker.RequestStop();
-    EXPECT_EQ(RaisedBy([&] { m_worker.ReadBytes(m_port, buffer, 1); }), ResultStopped);
-    EXPECT_TRUE(m_worker.WriteBytes(m_port, "q", 1));
+    const std::pair<const char*, std::function<void()>> later[] = {
+        {"read", [&] { m_worker.ReadBytes(m_port, buffer, 1); }},
+        {"write", [&] { m_worker.WriteBytes(m_port, "q", 1); }},
+        {"pause", [&] { m_worker.Pause(10); }},
+        {"read again", [&] { m_worker.ReadBytes(m_port, buffer, 1); }},
+    };
+    for (const auto& [name, call] : later) EXPECT_EQ(RaisedBy(call), ResultStopped) << name;
 }
 
 TEST_F(PtyLine, EveryByteValuePassesBothWaysUnchanged) {

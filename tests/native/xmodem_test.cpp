@@ -185,12 +185,13 @@ TEST(SendImage, RepliesDecideResendAcceptanceAndFailure) {
     }
 }
 
-TEST(SendImage, AStopRequestEndsTheUploadAtTheNextWrite) {
+TEST(SendImage, AStopCancelsTheUploadWithCanCan) {
     Upload up(PatternFile(1000));
     up.Replies(std::string(10, static_cast<char>(kAck)));
     up.engine.RequestStop();
     EXPECT_EQ(up.Send(), ResultStopped);
-    EXPECT_TRUE(up.script.written.empty());
+    EXPECT_EQ(up.script.written, std::string(2, static_cast<char>(kCan)))
+        << "no block, and the receiver told";
 }
 
 }  // namespace
