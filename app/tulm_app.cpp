@@ -45,8 +45,8 @@ bool AppStorageRoot(std::string* root) {
 }
 
 int CTulmApp::ExitInstance() {
-    static const char kCalibration[] = "data\\calib.inc";
-    if (CFile::Exists(kCalibration)) CFile::Remove(kCalibration);
+    const std::string calibration = std::string(kDataFolder) + kCalibrationName;
+    if (CFile::Exists(calibration)) CFile::Remove(calibration);
     RemovePartialCopies(kDataFolder);
     return CWinApp::ExitInstance();
 }

@@ -311,9 +311,8 @@ std::string AbsolutePath(const std::string& path) {
 std::string DescribeIdentityFile() {
     IdentityReading reading;
     if (!LoadIdentityFile(kIdentityFile, true, &reading)) return "data\\local_addres.dat без MAC";
-    std::string mac;
-    for (const std::string& field : reading.mac) mac += (mac.empty() ? "" : ":") + field;
-    return "из data\\local_addres.dat, MAC " + mac + ", IP " + DottedIp(reading.ip);
+    return "из data\\local_addres.dat, MAC " + MacText(reading.mac) + ", IP " +
+           DottedIp(reading.ip);
 }
 
 int Flash(const std::vector<std::string>& args) {
@@ -417,14 +416,7 @@ class MemoryReader {
     }
 
     int Fetch(const std::string& name, std::string* content) {
-        const int result = CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
-        if (result == ResultDone || result == ResultStopped) return result;
-        try {
-            m_reader.Pause(CFileFetch::kRetryPauseMs);
-        } catch (int code) {
-            return code;
-        }
-        return CFileFetch(m_reader).Fetch(m_reader.GetPortNumberValue(), name, content);
+        return CFileFetch(m_reader).FetchWithRetry(m_reader.GetPortNumberValue(), name, content);
     }
 
     // local_addres.dat with its MAC: 0, or the exit status.
@@ -500,9 +492,7 @@ int Identity(const std::vector<std::string>& args) {
     IdentityReading reading;
     const int status = reader.FetchIdentity(&content, &reading);
     if (status != 0) return status;
-    std::printf("MAC %s:%s:%s:%s:%s:%s\nIP  %s\n", reading.mac[0].c_str(), reading.mac[1].c_str(),
-                reading.mac[2].c_str(), reading.mac[3].c_str(), reading.mac[4].c_str(),
-                reading.mac[5].c_str(), DottedIp(reading.ip).c_str());
+    std::printf("MAC %s\nIP  %s\n", MacText(reading.mac).c_str(), DottedIp(reading.ip).c_str());
     return 0;
 }
 

@@ -54,7 +54,7 @@ void CMathThread::CheckDataFile(const std::string& path) {
     CheckFile(path);
 }
 
-uint32_t CMathThread::CheckFile(const std::string& path) {
+uint32_t CMathThread::CheckFile(const std::string& path, uint64_t* size) {
     CFile file;
     if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
     uint8_t buffer[4096];
@@ -65,6 +65,7 @@ uint32_t CMathThread::CheckFile(const std::string& path) {
         crc.Update(buffer, got);
     }
     if (file.Failed() || total != file.GetLength()) RaiseBadFile(path, FileFault::CannotRead);
+    if (size) *size = total;
     return crc.Value();
 }
 

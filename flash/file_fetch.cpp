@@ -78,6 +78,17 @@ int CFileFetch::Fetch(int portNumber, const std::string& name, std::string* cont
     return result;
 }
 
+int CFileFetch::FetchWithRetry(int portNumber, const std::string& name, std::string* content) {
+    const int result = Fetch(portNumber, name, content);
+    if (result == ResultDone || result == ResultStopped) return result;
+    try {
+        m_Worker.Pause(kRetryPauseMs);
+    } catch (int code) {
+        return code;
+    }
+    return Fetch(portNumber, name, content);
+}
+
 int CFileFetch::Transfer(const std::string& name, HPORT port, std::string* content) {
     const std::vector<uint8_t> request = BuildReadRequest(name);
     uint8_t reply[kReplySize] = {};

@@ -33,6 +33,9 @@ class CFileFetch {
     // into `content` and closes the port: ResultDone, kTwoBytePayload, or the code that ended
     // it. `content` holds the file only after ResultDone.
     int Fetch(int portNumber, const std::string& name, std::string* content);
+    // Fetch, and when it fails, once more after kRetryPauseMs, as the program always reads the
+    // controller's files; a stop ends it with ResultStopped.
+    int FetchWithRetry(int portNumber, const std::string& name, std::string* content);
 
     static constexpr int kTwoBytePayload = 7;
     // A failed read is tried once more after this pause.

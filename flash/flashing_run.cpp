@@ -72,9 +72,8 @@ void CMathThread::OpenCurrentImage(const char* path) {
 void CMathThread::CheckBeforeFlashing() {
     RemovePartialCopies(kDataFolder);
     for (const char* image : {kLoaderImage, kKernelImage}) {
-        const uint32_t crc = CheckFile(image);
-        CFile file;
-        const uint64_t size = file.Open(image, CFile::modeRead) ? file.GetLength() : 0;
+        uint64_t size = 0;
+        const uint32_t crc = CheckFile(image, &size);
         RunLog().Note(std::string("Образ ") + image,
                       std::to_string(size) + " байт, CRC-32 " + Crc32Text(crc));
     }

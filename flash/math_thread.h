@@ -67,8 +67,9 @@ class CMathThread : public CMyThread {
     // The names of the files in `data`, in the order the file system lists them, after each
     // has been opened and read through and its name checked; raises ResultBadFile otherwise.
     std::vector<std::string> CheckDataFolder();
-    // Opens and reads `path` through; raises ResultBadFile when it cannot. Returns its CRC-32.
-    uint32_t CheckFile(const std::string& path);
+    // Opens and reads `path` through; raises ResultBadFile when it cannot. Returns its CRC-32,
+    // and its length in `size` when asked.
+    uint32_t CheckFile(const std::string& path, uint64_t* size = nullptr);
     // CheckFile, and the name must fit the command packet.
     void CheckDataFile(const std::string& path);
     // After ResultBadFile: which file, and what is wrong with it.

@@ -18,26 +18,15 @@ void CMathThread::RaiseCheckFailed(const std::string& path, FileFault fault) {
 
 bool CMathThread::ReadBack(const std::string& name, std::string* content) {
     GetPortNumber();
-    for (int attempt = 1;; ++attempt) {
-        const int result = CFileFetch(*this).Fetch(m_nPortNumber, name, content);
-        if (result == ResultStopped) RaiseResult(ResultStopped);
-        if (result == ResultDone) return true;
-        RunLog().CountRefusal();
-        if (attempt == 2) return false;
-        Pause(CFileFetch::kRetryPauseMs);
-    }
+    const int result = CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, content);
+    if (result == ResultStopped) RaiseResult(ResultStopped);
+    return result == ResultDone;
 }
 
 void CMathThread::CheckWrittenFile(const std::string& name) {
     const std::string path = kDataFolder + name;
     std::string sent;
-    {
-        CFile file;
-        if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
-        char buffer[4096];
-        for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) sent.append(buffer, got);
-        if (file.Failed()) RaiseBadFile(path, FileFault::CannotRead);
-    }
+    if (!CFile::ReadAll(path, &sent)) RaiseBadFile(path, FileFault::CannotRead);
     for (int writes = 1;; ++writes) {
         ShowStatus("Идет проверка записи файла: " + name);
         std::string stored;

@@ -28,7 +28,7 @@ class CRunLog {
     // the notes and phases in the order they came, a closing blank line. UTF-8.
     std::string Compose() const;
 
-    // The notes' value for `key`, empty when there is none (for tests and the console tool).
+    // The note's value for `key`, empty when there is none.
     std::string Value(const std::string& key) const;
 
   private:

@@ -37,6 +37,10 @@ class CFile {
     static bool MakeFolder(const std::string& path);
     // Moves `from` over `to`, replacing it.
     static bool Replace(const std::string& from, const std::string& to);
+    // The whole file into `content`; false when it cannot be opened or read.
+    static bool ReadAll(const std::string& path, std::string* content);
+    // Creates (or truncates) the file with `content`; false when it cannot be written whole.
+    static bool WriteAll(const std::string& path, const std::string& content);
     // Moves a file or folder (within one volume) to a name not taken; false when `to` exists.
     static bool Rename(const std::string& from, const std::string& to);
     // Removes an empty folder.

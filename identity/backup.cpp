@@ -1,7 +1,6 @@
 #include "identity/backup.h"
 
 #include <cstdlib>
-#include <limits>
 
 #include "framework/file.h"
 #include "framework/find.h"
@@ -59,13 +58,6 @@ bool IsMacKey(const std::string& s) {
     for (char c : s)
         if (!IsDigit(c) && !(c >= 'A' && c <= 'F')) return false;
     return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-    if (content.size() > std::numeric_limits<uint32_t>::max()) return false;
-    CFile file;
-    if (!file.Open(path, CFile::modeWrite | CFile::modeCreate)) return false;
-    return content.empty() || file.Write(content.data(), static_cast<uint32_t>(content.size()));
 }
 
 // A folder with only files in it (as Save writes them) and the folder itself.
@@ -208,7 +200,7 @@ std::string CBackupStore::Save(const std::string& mac, const std::vector<BackupF
     if (CFile::Exists(temp) && !RemoveFolderWithFiles(temp)) return "";
     if (!CFile::MakeFolder(temp)) return "";
     for (const auto& f : files) {
-        if (!WriteWholeFile(temp + "\\" + f.name, f.content)) {
+        if (!CFile::WriteAll(temp + "\\" + f.name, f.content)) {
             RemoveFolderWithFiles(temp);
             return "";
         }
@@ -255,14 +247,7 @@ std::string CBackupStore::Latest(const std::string& mac, const std::string& hold
 }
 
 bool CBackupStore::Load(const std::string& folder, const std::string& name, std::string* content) {
-    CFile file;
-    if (!file.Open(folder + name, CFile::modeRead)) return false;
-    const uint64_t length = file.GetLength();
-    if (length > std::numeric_limits<uint32_t>::max()) return false;
-    std::string bytes(static_cast<size_t>(length), '\0');
-    if (length > 0 && file.Read(&bytes[0], static_cast<uint32_t>(length)) != length) return false;
-    *content = std::move(bytes);
-    return true;
+    return CFile::ReadAll(folder + name, content);
 }
 
 std::string CBackupStore::FindOwner(const std::string& name, const std::string& content) const {

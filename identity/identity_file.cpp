@@ -146,3 +146,9 @@ std::string DottedIp(uint32_t ip) {
     return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
            std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
 }
+
+std::string MacText(const MacFields& mac) {
+    std::string text;
+    for (const std::string& field : mac) text += (text.empty() ? "" : ":") + field;
+    return text;
+}

@@ -36,5 +36,8 @@ std::string ComposeIdentity(const MacFields& mac, const std::string& dottedIp);
 // not be lost. False when the file cannot be written (read-only, locked, no folder).
 bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp);
 
+// "00:1A:2B:3C:4D:5E": the fields as they are, joined by ":".
+std::string MacText(const MacFields& mac);
+
 // "192.168.1.10" for 0xC0A8010A.
 std::string DottedIp(uint32_t ip);

@@ -11,17 +11,6 @@ namespace {
 const std::string kCalibrationFile = std::string(kDataFolder) + kCalibrationName;
 const std::string kIdentityPath = std::string(kDataFolder) + kIdentityName;
 
-bool ReadWhole(const std::string& path, std::string* content) {
-    CFile file;
-    if (!file.Open(path, CFile::modeRead)) return false;
-    std::string bytes;
-    char buffer[4096];
-    for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) bytes.append(buffer, got);
-    if (file.Failed()) return false;
-    *content = std::move(bytes);
-    return true;
-}
-
 }  // namespace
 
 CIdentityKeeper::CIdentityKeeper(std::string storageRoot, bool storageOk)
@@ -29,7 +18,7 @@ CIdentityKeeper::CIdentityKeeper(std::string storageRoot, bool storageOk)
 
 void CIdentityKeeper::TakeUserCalibration() {
     std::string content;
-    if (!ReadWhole(kCalibrationFile, &content)) return;
+    if (!CFile::ReadAll(kCalibrationFile, &content)) return;
     // A copy an earlier reading left behind (the program was ended before its clean-up) belongs
     // to the controller whose backup holds it, not to whichever controller comes next.
     if (m_bStorage && !m_Store.FindOwner(kCalibrationName, content).empty()) return;
@@ -39,12 +28,13 @@ void CIdentityKeeper::TakeUserCalibration() {
 
 std::string CIdentityKeeper::OnReading(bool identityFetched, const std::string& mac,
                                        bool calibrationFetched) {
-    m_bIdentityRead = identityFetched && ReadWhole(kIdentityPath, &m_strIdentity);
-    m_strReadMac = m_bIdentityRead ? mac : std::string();
-    m_bCalibrationRead = calibrationFetched && ReadWhole(kCalibrationFile, &m_strCalibration);
+    std::string identity;
+    const bool identityRead = identityFetched && CFile::ReadAll(kIdentityPath, &identity);
+    m_strReadMac = identityRead ? mac : std::string();
+    m_bCalibrationRead = calibrationFetched && CFile::ReadAll(kCalibrationFile, &m_strCalibration);
     if (!m_bCalibrationRead) m_strCalibration.clear();
     if (!m_bStorage || m_strReadMac.empty()) return std::string();
-    std::vector<BackupFile> files = {{kIdentityName, m_strIdentity}};
+    std::vector<BackupFile> files = {{kIdentityName, identity}};
     if (m_bCalibrationRead) files.push_back({kCalibrationName, m_strCalibration});
     return m_Store.Save(m_strReadMac, files, BackupStamp(std::time(nullptr)));
 }
@@ -84,7 +74,5 @@ bool CIdentityKeeper::PrepareCalibrationFile() const {
         return !CFile::Exists(kCalibrationFile) || CFile::Remove(kCalibrationFile);
     }
     CFile::MakeFolder(kDataFolder);
-    CFile file;
-    return file.Open(kCalibrationFile, CFile::modeWrite | CFile::modeCreate) &&
-           file.Write(m_strChosen.data(), static_cast<uint32_t>(m_strChosen.size()));
+    return CFile::WriteAll(kCalibrationFile, m_strChosen);
 }

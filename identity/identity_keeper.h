@@ -56,9 +56,8 @@ class CIdentityKeeper {
     bool m_bUserCalibration = false;
     std::string m_strUserCalibration;
 
-    // The current reading.
-    std::string m_strIdentity;
-    bool m_bIdentityRead = false;
+    // The current reading: the MAC of its identity (empty when it gave none) and its
+    // calibration file.
     std::string m_strReadMac;
     bool m_bCalibrationRead = false;
     std::string m_strCalibration;

@@ -166,10 +166,8 @@ bool CThirdPage::PrepareCalibrationFile() {
 }
 
 std::string CThirdPage::DescribeReading() const {
-    std::string mac;
-    for (const std::string& field : GetMacFields()) mac += (mac.empty() ? "" : ":") + field;
     return std::string(m_bRead ? "считаны из ПЛК" : "не считаны, введены вручную") + ", MAC " +
-           mac + ", IP " + GetDottedIp();
+           MacText(GetMacFields()) + ", IP " + GetDottedIp();
 }
 
 std::string CThirdPage::DescribeCalibration() const {

@@ -21,18 +21,19 @@ uint32_t CReadThread::Run() {
 }
 
 bool CReadThread::FetchWithRetry(const std::string& name) {
-    for (int attempt = 1;; ++attempt) {
-        const int result = FetchFile(name);
-        if (result == ResultStopped) RaiseResult(ResultStopped);
-        if (result == ResultDone) return true;
-        if (attempt == 2) return false;
-        Pause(kRetryPauseMs);
-    }
+    std::string content;
+    const int result =
+        Keep(name, CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, &content), content);
+    if (result == ResultStopped) RaiseResult(ResultStopped);
+    return result == ResultDone;
 }
 
 int CReadThread::FetchFile(const std::string& name) {
     std::string content;
-    int result = CFileFetch(*this).Fetch(m_nPortNumber, name, &content);
+    return Keep(name, CFileFetch(*this).Fetch(m_nPortNumber, name, &content), content);
+}
+
+int CReadThread::Keep(const std::string& name, int result, const std::string& content) {
     if (result != ResultDone) return result;
     // A copy that arrives after the stop is not wanted any more: the program may be past its
     // clean-up.
@@ -41,11 +42,8 @@ int CReadThread::FetchFile(const std::string& name) {
     // fetch must not destroy an identity file that is there already, nor leave a partial
     // calibration file to be written back to the controller.
     const std::string partial = m_strFolder + PartialCopyName(name);
-    CFile local;
-    bool written = local.Open(partial, CFile::modeWrite | CFile::modeCreate) &&
-                   local.Write(content.data(), static_cast<uint32_t>(content.size()));
-    local.Close();
-    written = written && CFile::Replace(partial, m_strFolder + name);
+    const bool written =
+        CFile::WriteAll(partial, content) && CFile::Replace(partial, m_strFolder + name);
     if (!written) CFile::Remove(partial);
     return written ? ResultDone : ResultIoError;
 }

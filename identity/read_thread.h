@@ -39,6 +39,8 @@ class CReadThread : public CMyThread {
   private:
     // A fetch and, when it fails, one more after the pause; raises ResultStopped on a stop.
     bool FetchWithRetry(const std::string& name);
+    // After a fetch ended with `result`: a whole copy replaces the local file.
+    int Keep(const std::string& name, int result, const std::string& content);
 
     IReaderUi& m_Ui;
     std::string m_strDevice;

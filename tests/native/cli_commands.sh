@@ -9,15 +9,22 @@ trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
 head -c 1000 /dev/urandom >"$work/image.bin"
 
 failures=0
+# start_sim LINE [plcsim options...]: a controller on LINE, its pid in sim_pid, once the line is
+# there.
+start_sim() {
+    local link=$1
+    shift
+    "$sim" --link "$link" "$@" >/dev/null 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+}
 check() {  # name expected-status plcsim-options...
     local name=$1 expected=$2
     shift 2
     local line=$work/line.$RANDOM
     # The receiver stays up until the sender is done: a line whose far end is gone loses
     # what was still queued for the sender.
-    "$sim" --link "$line" --receive --request-ms 50 --idle-ms 2000 "$@" >/dev/null 2>&1 &
-    local sim_pid=$!
-    for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+    start_sim "$line" --receive --request-ms 50 --idle-ms 2000 "$@"
     "$cli" send-image --port "$line" "$work/image.bin" >/dev/null 2>&1
     local status=$?
     kill $sim_pid
@@ -38,10 +45,7 @@ check "end of transfer refused" 13 --eot-naks 3
 # Ctrl-C during an upload: the receiver is told (CAN CAN), the port closed, exit 12 at once.
 head -c 200000 /dev/urandom >"$work/big.bin"
 line=$work/line.sigint
-"$sim" --link "$line" --receive --request-ms 50 --idle-ms 3000 --log "$work/sigint.log" \
-    >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+start_sim "$line" --receive --request-ms 50 --idle-ms 3000 --log "$work/sigint.log"
 "$cli" send-image --port "$line" "$work/big.bin" >/dev/null 2>&1 &
 cli_pid=$!
 sleep 1.5
@@ -80,9 +84,7 @@ mkdir -p "$work/flash"
 head -c 7000 /dev/urandom >"$work/one.bin"
 printf 'EMAC=00:0A:3C:12:34:56\r\nIP=C0:A8:00:11\r\n' >"$work/local_addres.dat"
 line=$work/line.files
-"$sim" --link "$line" --start core --files "$work/flash" >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+start_sim "$line" --start core --files "$work/flash"
 "$cli" write-file --port "$line" "$work/one.bin" "$work/local_addres.dat" >/dev/null 2>&1
 status=$?
 if [ $status -eq 0 ] && cmp -s "$work/one.bin" "$work/flash/one.bin" &&
@@ -108,10 +110,8 @@ sample=$3
 cp -r "$sample" "$work/install"
 mkdir -p "$work/images" "$work/flashfs"
 line=$work/line.flash
-"$sim" --link "$line" --request-ms 300 --manual-ms 100 --images "$work/images" \
-    --files "$work/flashfs" >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+start_sim "$line" --request-ms 300 --manual-ms 100 --images "$work/images" \
+    --files "$work/flashfs"
 "$cli" flash --port "$line" --dir "$work/install" --format --yes --log "$work/run.log" \
     >"$work/flash.log" 2>&1
 status=$?
@@ -138,10 +138,7 @@ wait $sim_pid 2>/dev/null
 # flash against a controller that always stores the identity file damaged: written twice, then
 # the run fails naming it.
 line=$work/line.damaging
-"$sim" --link "$line" --request-ms 300 --manual-ms 100 --rd-corrupt local_addres.datxall \
-    >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
+start_sim "$line" --request-ms 300 --manual-ms 100 --rd-corrupt local_addres.datxall
 "$cli" flash --port "$line" --dir "$work/install" --yes >"$work/damaging.log" 2>&1
 status=$?
 if [ $status -eq 22 ] && grep -q 'data.local_addres.dat did not read back' "$work/damaging.log"; then
@@ -161,12 +158,10 @@ printf 'EMAC=00:0A:3C:12:34:56\r\nIP=C0:A8:00:11\r\n' >"$work/ctl/local_addres.d
 printf 'calibration\r\n\x01' >"$work/ctl/calib.inc"
 cp "$work/ctl/local_addres.dat" "$work/ctl2/"
 line=$work/line.backup
-"$sim" --link "$line" --start core --files "$work/ctl" >/dev/null 2>&1 &
-sim_pid=$!
 line2=$work/line.backup2
-"$sim" --link "$line2" --start core --files "$work/ctl2" >/dev/null 2>&1 &
-sim2_pid=$!
-for _ in $(seq 100); do [ -e "$line" ] && [ -e "$line2" ] && break; sleep 0.05; done
+start_sim "$line2" --start core --files "$work/ctl2"
+sim2_pid=$sim_pid
+start_sim "$line" --start core --files "$work/ctl"
 ok=1
 "$cli" backup --port "$line" --out "$work/bk" >/dev/null 2>&1 || ok=0
 "$cli" backup --port "$line" --out "$work/bk" >/dev/null 2>&1 || ok=0

@@ -1,0 +1,22 @@
+// The whole-file helpers, the same on every platform: built on Open, Read and Write.
+#include <limits>
+
+#include "framework/file.h"
+
+bool CFile::ReadAll(const std::string& path, std::string* content) {
+    CFile file;
+    if (!file.Open(path, modeRead)) return false;
+    std::string bytes;
+    char buffer[4096];
+    for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) bytes.append(buffer, got);
+    if (file.Failed()) return false;
+    *content = std::move(bytes);
+    return true;
+}
+
+bool CFile::WriteAll(const std::string& path, const std::string& content) {
+    if (content.size() > std::numeric_limits<uint32_t>::max()) return false;
+    CFile file;
+    if (!file.Open(path, modeWrite | modeCreate)) return false;
+    return content.empty() || file.Write(content.data(), static_cast<uint32_t>(content.size()));
+}
