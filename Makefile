@@ -1,7 +1,8 @@
 # The two commands a fresh Debian 12 machine needs: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows windows32 fuzz test test-native test-windows test-fuzz demo format clean
+.PHONY: all deps native windows windows32 fuzz test test-native test-windows test-fuzz demo dist \
+	format clean
 
 all: native windows windows32
 
@@ -16,8 +17,8 @@ windows: deps
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j$(JOBS)
 
-# The 32-bit plcflash.exe is built as a check; the tests run on the 64-bit one (this Wine has
-# no 32-bit half).
+# The 32-bit plcflash.exe and plcflash-cli.exe, for the kit; the 64-bit test programs drive the
+# 32-bit plcflash.exe too.
 windows32: deps
 	cmake --preset windows32 >/dev/null
 	cmake --build --preset windows32 -j$(JOBS)
@@ -25,7 +26,7 @@ windows32: deps
 test-native: native
 	ctest --preset native -j$(JOBS)
 
-test-windows: native windows
+test-windows: native windows windows32
 	bash scripts/wine-tests.sh
 
 # The fuzz targets, each for a few seconds; FUZZ_SECONDS=600 make test-fuzz for a real run.
@@ -37,10 +38,14 @@ fuzz: deps
 test-fuzz: fuzz
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-test: test-native test-windows windows32 test-fuzz
+test: windows32 test-native test-windows test-fuzz
 
 demo: native windows
 	bash scripts/demo.sh
+
+# The release kit: build/dist/plcflash-<version>-win64.zip and -win32.zip.
+dist: windows windows32
+	bash scripts/dist.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,5 +1,8 @@
 #include "app/master_dlg.h"
 
+#include <dbt.h>
+
+#include "app/help_dlg.h"
 #include "app/tulm_app.h"
 #include "framework/text.h"
 #include "res/resource.h"
@@ -57,6 +60,23 @@ UINT CMasterDlg::HelpContext(int position) {
     return position >= 0 && position < 5 ? kContexts[position] : 0;
 }
 
+UINT CMasterDlg::HelpTextId(int position) {
+    static const UINT kTexts[] = {IDR_HELP_WELCOME, IDR_HELP_PORT, IDR_HELP_MACIP, IDR_HELP_JUMPER,
+                                  IDR_HELP_PROGRESS};
+    return position >= 0 && position < 5 ? kTexts[position] : 0;
+}
+
+INT_PTR CMasterDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Windows tells only top-level windows of ports that come and go; the list changes only
+    // while the engineer looks at it, never under a worker that is about to open the port.
+    if (msg == WM_DEVICECHANGE) {
+        if (GetActivePage() == &m_Second) m_Second.OnDeviceChange(wParam, lParam);
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    }
+    return CNewTulmDialog::WindowProc(msg, wParam, lParam);
+}
+
 BOOL CMasterDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (LOWORD(wParam) == ID_HELP) {
         OnHelpButton();
@@ -66,13 +86,18 @@ BOOL CMasterDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
 }
 
 void CMasterDlg::OnHelpButton() {
-    const UINT context = HelpContext(GetPageIndex(GetActivePage()));
+    const int position = GetPageIndex(GetActivePage());
+    const UINT context = HelpContext(position);
     if (!context) return;
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring help = path;
     const size_t dot = help.find_last_of(L'.');
     help = (dot == std::wstring::npos ? help : help.substr(0, dot)) + L".HLP";
+    if (GetFileAttributesW(help.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        CHelpDlg(HelpTextId(position)).DoModal(m_hWnd);
+        return;
+    }
     if (!WinHelpW(m_hWnd, help.c_str(), HELP_CONTEXT, context)) {
         AppMessageBox(m_hWnd, "Failed to launch help.");
     }

@@ -37,10 +37,13 @@ class CMasterDlg : public CNewTulmDialog {
 
     // The help topic of the page at `position`; 0 for none.
     static UINT HelpContext(int position);
+    // The program's own help text of the page at `position` (an RCDATA resource); 0 for none.
+    static UINT HelpTextId(int position);
 
   protected:
     BOOL OnInitDialog() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    INT_PTR WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void OnHelpButton();
     bool IsPageInputComplete(int position) override;
 };

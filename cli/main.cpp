@@ -13,14 +13,17 @@
 
 #include "app/config.h"
 #include "cli/console_ui.h"
+#include "cli/usage.h"
 #include "flash/controller_files.h"
 #include "flash/file_fetch.h"
 #include "flash/log_file.h"
 #include "flash/math_thread.h"
+#include "flash/run_log.h"
 #include "framework/file.h"
 #include "identity/backup.h"
 #include "identity/identity_file.h"
 #include "identity/read_thread.h"
+#include "serial/port_list.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,56 +36,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage:\n"
-    "  plcflash-cli send-image --port PORT FILE\n"
-    "      waits for the receiver's first request letter \"C\", then sends FILE by\n"
-    "      XMODEM-CRC exactly as the assistant sends a boot loader or kernel image\n"
-    "  plcflash-cli write-file --port PORT FILE...\n"
-    "      writes the files into the controller's flash file system through its packet\n"
-    "      protocol, as the assistant writes the files of data after flashing; every file\n"
-    "      is checked (readable, name short enough) before the first byte goes out\n"
-    "  plcflash-cli flash --port PORT --dir FOLDER [--format] [--yes] [--log FILE]\n"
-    "      the whole reflashing run, as the assistant runs it: FOLDER holds system\\\n"
-    "      (Floader.bin, Ethernet.bin), data\\ and optionally plc.ini; the two manual steps\n"
-    "      (remove the jumper, press Reset) wait for Enter unless --yes; --format has the\n"
-    "      controller format its flash file system and prints the bad-page report; after the\n"
-    "      data files local_addres.dat (and calib.inc of a 317/318) are read back and\n"
-    "      compared; --log appends the run's block to FILE (UTF-8), as plcflash.log\n"
-    "  plcflash-cli read-file --port PORT NAME [--out DIR]\n"
-    "      copies the controller's file NAME out of its flash file system into DIR\n"
-    "      (the current folder by default), as the assistant fetches local_addres.dat\n"
-    "  plcflash-cli identity --port PORT\n"
-    "      fetches local_addres.dat and prints the controller's MAC address and IP\n"
-    "  plcflash-cli backup --port PORT [--out DIR]\n"
-    "      fetches local_addres.dat and calib.inc (when the controller has one) into\n"
-    "      DIR/backup/<MAC>/<date-time>/ (DIR: the current folder by default), as the\n"
-    "      assistant keeps them; a reading equal to the latest kept makes no new folder\n"
-    "  plcflash-cli console --port PORT [--wait TEXT | --answer LETTER]...\n"
-    "      runs the waits and one-letter answers in order, as the assistant talks to the\n"
-    "      boot loader console\n"
-    "PORT is COMn on Windows and a tty path on Linux. The line is set up as the engine sets\n"
-    "it: 115200 8N1, reads bounded by 7000 ms + 20 ms a byte and 200 ms between bytes.\n"
-    "exit status:\n"
-    "   0  success\n"
-    "   2  wrong arguments\n"
-    "   3  FILE cannot be read (send-image)\n"
-    "  10  the receiver refused blocks three times (NAK)\n"
-    "  12  stopped\n"
-    "  13  the receiver cancelled (CAN) or did not acknowledge the end of the transfer\n"
-    "  14  a write was cut short\n"
-    "  15  the other side is silent\n"
-    "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
-    "  18  the port could not be opened\n"
-    "  20  the port failed while reading or writing\n"
-    "  17  the controller answered a read with a two-byte payload (read-file, identity; the\n"
-    "      same number as a refused line state)\n"
-    "  21  a file cannot be opened or read, or its name is too long (write-file, flash:\n"
-    "      nothing has been sent then)\n"
-    "  22  a file written into the controller did not read back as sent, even after a\n"
-    "      second write, or could not be read back (flash)\n";
-
-constexpr int kExitUsage = 2;
 constexpr int kExitFile = 3;
 // Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
 constexpr int kExitResultBase = 10;
@@ -260,11 +213,6 @@ int Finish(Session& session) {
     }
     std::fprintf(stderr, "plcflash-cli: failed with result code %d\n", session.Result());
     return kExitResultBase + session.Result();
-}
-
-int Usage() {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
 }
 
 int Console(const std::vector<std::string>& args) {
@@ -520,6 +468,14 @@ int main(int argc, char** argv) {
     if (command == "read-file") return ReadFile(args);
     if (command == "identity") return Identity(args);
     if (command == "backup") return Backup(args);
+    if (command == "list-ports" && args.empty()) {
+        for (const std::string& entry : ListSystemPorts()) std::printf("%s\n", entry.c_str());
+        return 0;
+    }
+    if (command == "--version" && args.empty()) {
+        std::printf("plcflash-cli %s\n", ProgramVersion());
+        return 0;
+    }
     if (command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

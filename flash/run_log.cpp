@@ -3,10 +3,7 @@
 #include <cstdio>
 
 #include "flash/log_file.h"
-
-#ifndef PLCFLASH_VERSION
-#define PLCFLASH_VERSION "0.0.0"
-#endif
+#include "plcflash_version.h"
 
 const char kRunLogName[] = "plcflash.log";
 const char kRunLogOlderName[] = "plcflash.old.log";

@@ -12,22 +12,26 @@ bool CMyEdit::IsHexDigit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
-void CMyEdit::Attach(HWND edit) {
+void CMyEdit::Attach(HWND edit, CMyEdit* next) {
     m_hWnd = edit;
-    SetWindowSubclass(edit, &CMyEdit::SubclassProc, kSubclassId, 0);
+    m_pNext = next;
+    // A field of three digits would be written into local_addres.dat as it stands: a MAC the
+    // controller cannot take. Typing into a full field is refused; a paste goes on (below).
+    SendMessageW(edit, EM_LIMITTEXT, 2, 0);
+    SetWindowSubclass(edit, &CMyEdit::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
 // Backspace and the control characters of Ctrl+C/V/X/Z arrive as WM_CHAR too and are dropped
 // with every other non-hex character: text goes with Delete or by typing over a selection.
 LRESULT CALLBACK CMyEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                       DWORD_PTR) {
+                                       DWORD_PTR self) {
     switch (msg) {
         case WM_CHAR:
             if (!IsHexDigit(static_cast<wchar_t>(wParam))) return 0;
             break;
         case WM_PASTE:
             // The context menu's Paste bypasses WM_CHAR; a MAC byte must stay hexadecimal.
-            PasteHexDigits(hwnd);
+            reinterpret_cast<CMyEdit*>(self)->PasteHexDigits();
             return 0;
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CMyEdit::SubclassProc, kSubclassId);
@@ -38,8 +42,8 @@ LRESULT CALLBACK CMyEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-void CMyEdit::PasteHexDigits(HWND hwnd) {
-    if (!OpenClipboard(hwnd)) return;
+void CMyEdit::PasteHexDigits() {
+    if (!OpenClipboard(m_hWnd)) return;
     std::wstring digits;
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
         if (auto text = static_cast<const wchar_t*>(GlobalLock(data))) {
@@ -50,7 +54,16 @@ void CMyEdit::PasteHexDigits(HWND hwnd) {
         }
     }
     CloseClipboard();
-    if (!digits.empty()) {
-        SendMessageW(hwnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(digits.c_str()));
+    if (digits.size() > 2 && m_pNext) {
+        // A whole MAC copied from somewhere ("00:1A:2B:3C:4D:5E") fills the fields from here on,
+        // as typing it would.
+        Fill(digits);
+    } else if (!digits.empty()) {
+        SendMessageW(m_hWnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(digits.c_str()));
     }
+}
+
+void CMyEdit::Fill(const std::wstring& digits) {
+    SetWindowTextW(m_hWnd, digits.substr(0, 2).c_str());
+    if (digits.size() > 2 && m_pNext) m_pNext->Fill(digits.substr(2));
 }

@@ -1,12 +1,15 @@
-// A MAC byte field: an edit control that takes hexadecimal digits only.
+// A MAC byte field: an edit control that takes two hexadecimal digits only.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 class CMyEdit {
   public:
-    // Subclasses the dialog's edit control; the filter lives as long as the window.
-    void Attach(HWND edit);
+    // Subclasses the dialog's edit control; the filter lives as long as the window. `next`: the
+    // field that takes the digits of a paste beyond this one's two (null for the last).
+    void Attach(HWND edit, CMyEdit* next = nullptr);
     HWND GetSafeHwnd() const { return m_hWnd; }
 
     // 0-9, a-f, A-F.
@@ -15,7 +18,10 @@ class CMyEdit {
   private:
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR data);
-    static void PasteHexDigits(HWND hwnd);
+    void PasteHexDigits();
+    // `digits` into this field and, past its two, into the following ones.
+    void Fill(const std::wstring& digits);
 
     HWND m_hWnd = nullptr;
+    CMyEdit* m_pNext = nullptr;
 };

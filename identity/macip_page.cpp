@@ -38,7 +38,8 @@ void CThirdPage::EndWorkers() {
 BOOL CThirdPage::OnInitDialog() {
     CWorkerPage::OnInitDialog();
     m_StatusText = GetDlgItem(IDC_TEXT);
-    for (int i = 0; i < 6; ++i) m_MacByte[i].Attach(GetDlgItem(kMacIds[i]));
+    for (int i = 0; i < 6; ++i)
+        m_MacByte[i].Attach(GetDlgItem(kMacIds[i]), i < 5 ? &m_MacByte[i + 1] : nullptr);
     m_IpAddress = GetDlgItem(IDC_IP);
     m_SidePicture = GetDlgItem(IDC_PICTURE);
     m_FormatCheck = GetDlgItem(IDC_FORMAT);

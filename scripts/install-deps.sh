@@ -9,21 +9,35 @@ PACKAGES=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64   # Windows build
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686                          # 32-bit build
     wine wine64 fonts-wine                  # running plcflash.exe
+    wine32:i386                             # running the 32-bit plcflash.exe
     xvfb xdotool imagemagick x11-utils      # a display, clicks and screenshots
     locales                                 # ru_RU.UTF-8 for a Russian Wine
     socat lrzsz                             # serial peers for the protocol tests
+    zip unzip                               # the release kit
 )
+
+SUDO=
+[ "$(id -u)" = 0 ] || SUDO=sudo
+
+# wine32 comes from the i386 architecture, which apt knows of only once dpkg has it and the
+# package lists have been read again.
+update_needed=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "adding the i386 architecture"
+    $SUDO dpkg --add-architecture i386
+    update_needed=1
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-SUDO=
-[ "$(id -u)" = 0 ] || SUDO=sudo
+if [ ${#missing[@]} -gt 0 ] || [ $update_needed = 1 ]; then
+    $SUDO apt-get update -qq
+fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 fi

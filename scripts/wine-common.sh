@@ -3,8 +3,10 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_WIN=$ROOT/build/windows
+BUILD_WIN32=$ROOT/build/windows32
 BUILD_NATIVE=$ROOT/build/native
-RUN_DIR=$ROOT/build/run
+# A second rig beside a running one needs its own prefix and folder (PLCFLASH_WINEPREFIX too).
+RUN_DIR=${PLCFLASH_RUN_DIR:-$ROOT/build/run}
 PLCSIM=$BUILD_NATIVE/sim/plcsim
 
 export WINEPREFIX=${PLCFLASH_WINEPREFIX:-$ROOT/build/wine-prefix}
@@ -39,10 +41,23 @@ start_display() {
 }
 
 init_prefix() {
+    local wow64=$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll
+    # A prefix made while wine32 was not installed has no 32-bit Windows in it, and `wineboot -u`
+    # cannot add one (it runs a 32-bit program to do so). The prefix holds nothing of ours that
+    # a run does not set up again, so it is made anew.
+    if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$wow64" ]; then
+        echo "making the Wine prefix $WINEPREFIX again, now with its 32-bit half"
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "creating the Wine prefix $WINEPREFIX"
         wineboot -i >"$RUN_DIR/wineboot.log" 2>&1
         wineserver -w
+    fi
+    if [ ! -f "$wow64" ]; then
+        echo "no 32-bit Windows in $WINEPREFIX: is wine32:i386 installed?" >&2
+        return 1
     fi
 }
 

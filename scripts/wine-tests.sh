@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Runs the Windows tests under Wine: plcsim on two COM ports, plcflash.exe under Xvfb.
+# Runs the Windows tests under Wine: plcsim on COM ports, plcflash.exe under Xvfb; then the
+# 32-bit plcflash.exe's start-up and good run, and the start-up in an English Windows.
 set -euo pipefail
 source "$(dirname "$0")/wine-common.sh"
 mkdir -p "$RUN_DIR"
 trap cleanup EXIT
+# Found missing now rather than after the 64-bit cases.
+if [ ! -f "$BUILD_WIN32/plcflash.exe" ]; then
+    echo "no $BUILD_WIN32/plcflash.exe: make windows32" >&2
+    exit 1
+fi
 
 start_display
 init_prefix
@@ -33,14 +39,14 @@ start_sim run COM15 --request-ms 300 --manual-ms 100 --idle-ms 15000 --files "$R
 # reflashed through its boot loader (--then loader).
 SIMS=$RUN_DIR/sims
 rm -rf "$SIMS" "$RUN_DIR/e2e" && mkdir -p "$RUN_DIR/e2e"
+E2E_SIM=(--start core --then loader --then-ms 6000 --request-ms 300 --manual-ms 100)
 e2e_sim() {
     local name=$1 com=$2
     shift 2
     mkdir -p "$SIMS/$name/files" "$SIMS/$name/images"
     # The tests count what the controller logged in this run only.
     rm -f "$RUN_DIR/e2e-$name-line.log"
-    start_sim "e2e-$name" "$com" --start core --then loader --then-ms 6000 \
-        --request-ms 300 --manual-ms 100 \
+    start_sim "e2e-$name" "$com" "${E2E_SIM[@]}" \
         --files "$SIMS/$name/files" --images "$SIMS/$name/images" \
         --log "$RUN_DIR/e2e-$name-line.log" "$@"
 }
@@ -77,6 +83,13 @@ identity unannounced
 e2e_sim large COM38 --idle-ms 20000
 identity large
 e2e_sim slow COM39 --idle-ms 20000 --rd-silent
+# The 32-bit plcflash.exe's good run: a controller of its own holding what `good` holds, in a
+# folder of its own laid out as the scenario expects.
+RUN32=$RUN_DIR/32-bit
+rm -rf "$RUN32" && mkdir -p "$RUN32/e2e" "$RUN32/sims/good/images"
+cp -r "$SIMS/good/files" "$RUN32/sims/good/files"
+start_sim e2e32-good COM40 "${E2E_SIM[@]}" --idle-ms 20000 --files "$RUN32/sims/good/files" \
+    --images "$RUN32/sims/good/images" --log "$RUN32/e2e-good-line.log"
 wine reg delete 'HKLM\Software\Wine\Ports' /v COM24 /f >/dev/null 2>&1 || true
 apply_ports
 # A port Windows still lists but that is gone, like an unplugged USB adapter's.
@@ -101,13 +114,42 @@ fi
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e") E2E_RESET_MS=6500
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
-SHOTS=$ROOT/build/screenshots
+# A second rig beside a running one takes its pictures elsewhere too.
+SHOTS=${PLCFLASH_SCREENSHOT_DIR:-$ROOT/build/screenshots}
 rm -rf "$SHOTS" && mkdir -p "$SHOTS"
 export PLCFLASH_SCREENSHOTS=$(winepath -w "$SHOTS")
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 ctest --test-dir "$BUILD_WIN" --output-on-failure "$@"
+
+# run_cases TITLE LOG COMMAND...: a set of cases whose summary is shown and whole output kept,
+# failing the script with the failures when any fails.
+run_cases() {
+    local title=$1 log=$2
+    shift 2
+    echo "$title"
+    if "$@" >"$log" 2>&1; then
+        tr -d '\r' <"$log" | tail -n 3
+    else
+        tr -d '\r' <"$log" | iconv -f CP1251 -t UTF-8 -c | tail -n 40
+        echo "$title FAILED (the whole output: $log)" >&2
+        return 1
+    fi
+}
+
+# The 32-bit plcflash.exe in the same Russian Windows, driven by the 64-bit test programs.
+EXE32=$(winepath -w "$BUILD_WIN32/plcflash.exe")
+mkdir -p "$SHOTS/32-bit"
+run_cases "32-bit start-up:" "$RUN32/startup.log" \
+    env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
+    wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*'
+run_cases "32-bit good run:" "$RUN32/good-run.log" \
+    env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
+    E2E_PORT_GOOD=COM40 E2E_SIMS="$(winepath -w "$RUN32/sims")" \
+    E2E_ROOT="$(winepath -w "$RUN32/e2e")" E2E_RUN_DIR="$(winepath -w "$RUN32")" \
+    wine "$BUILD_WIN/tests/win/plcflash_e2e.exe" --gtest_filter=EndToEnd.GoodRunOfA317
+
 # The pictures the tests took, as PNG for people to look at.
-for bmp in "$SHOTS"/*.bmp; do
+for bmp in "$SHOTS"/*.bmp "$SHOTS"/32-bit/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"
 done
 echo "screenshots: $SHOTS"
@@ -115,8 +157,7 @@ echo "screenshots: $SHOTS"
 # The assistant must read correctly on a Windows whose ANSI code page is not 1251: the start-up
 # cases again in a prefix with an English locale.
 wineserver -k >/dev/null 2>&1 || true
-export WINEPREFIX=$ROOT/build/wine-prefix-en LANG=C.UTF-8 LC_ALL=C.UTF-8
+export WINEPREFIX=$WINEPREFIX-en LANG=C.UTF-8 LC_ALL=C.UTF-8
 init_prefix
-echo "start-up under an English Windows:"
-wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*' 2>&1 | tr -d '\r' | tail -n 3
-test "${PIPESTATUS[0]}" -eq 0
+run_cases "start-up under an English Windows:" "$RUN_DIR/startup-en.log" \
+    wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*'

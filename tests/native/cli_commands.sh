@@ -183,4 +183,13 @@ else
 fi
 kill $sim_pid $sim2_pid
 wait $sim_pid $sim2_pid 2>/dev/null
+# The build's one version, and the ports as paths a command takes with --port.
+version=$("$cli" --version)
+ports=$("$cli" list-ports)
+if [ "$version" = "plcflash-cli $4" ] && [ -z "$(grep -v '^/dev/' <<<"$ports")" ]; then
+    echo "ok   version $version, $(wc -l <<<"$ports") ports"
+else
+    echo "FAIL version '$version' (expected $4) or ports: $ports"; failures=$((failures + 1))
+fi
+
 exit $failures

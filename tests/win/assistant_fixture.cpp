@@ -1,5 +1,7 @@
 #include "assistant_fixture.h"
 
+#include <thread>
+
 #include "framework/text.h"
 
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
@@ -14,6 +16,33 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
         if (GetTickCount() - start >= ms) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+SeenHelp PressHelp(HWND assistant, const std::string& shotName) {
+    SeenHelp seen{"", nullptr};
+    const std::string folder = EnvText("PLCFLASH_SCREENSHOTS");
+    // The help window is modal: it is read and closed from another thread while this one is
+    // inside its loop.
+    std::thread closer([&] {
+        for (int i = 0; i < 1000; ++i) {
+            HWND help = FindTopWindow(GetCurrentProcessId(), [](HWND h) {
+                return GetDlgItem(h, IDC_HELP_TEXT) != nullptr;
+            });
+            if (help) {
+                if (!folder.empty() && !shotName.empty()) {
+                    Sleep(300);  // drawn
+                    SaveWindowPicture(help, folder + "\\" + shotName + ".bmp");
+                }
+                seen = {WindowText(GetDlgItem(help, IDC_HELP_TEXT)), GetWindow(help, GW_OWNER)};
+                PostMessageW(help, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(10);
+        }
+    });
+    SendMessageW(assistant, WM_COMMAND, ID_HELP, 0);
+    closer.join();
+    return seen;
 }
 
 void Assistant::SetUp() {

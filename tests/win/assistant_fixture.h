@@ -24,6 +24,14 @@ inline void Pump() {
     PumpUntil([] { return false; }, 200);
 }
 
+// What Help opened: the help window's text and its owner; "" and null when none opened
+// within 10 s. The window is closed again, after its picture when `shotName` is given.
+struct SeenHelp {
+    std::string text;
+    HWND owner;
+};
+SeenHelp PressHelp(HWND assistant, const std::string& shotName = "");
+
 class Assistant : public ::testing::Test {
   protected:
     void SetUp() override;

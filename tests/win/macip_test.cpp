@@ -131,6 +131,25 @@ TEST_F(MacIpPage, SilentControllerAsksForTheMacWithTheLocalIpAndForcesFormatting
     EXPECT_EQ(Position(), 3);
     ASSERT_TRUE(Page().SaveIdentityFile());
     EXPECT_EQ(ReadAll("data\\local_addres.dat"), "EMAC=05:07:0F:0F:0F:0F\r\nIP=0A:00:00:06\r\n");
+
+    // A third digit typed into a full field is refused; a whole MAC pasted into the first field
+    // fills all six, so no field ever holds more than a byte.
+    SetWindowText1251(Mac(2), "0F");
+    SetFocus(Mac(2));
+    SendMessageW(Mac(2), EM_SETSEL, 2, 2);
+    Type("9");
+    EXPECT_EQ(MacText(2), "0F");
+    const std::wstring copied = L"00:1A-2B 3C:4D:5E:77";
+    ASSERT_TRUE(OpenClipboard(Mac(0)));
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (copied.size() + 1) * sizeof(wchar_t));
+    memcpy(GlobalLock(data), copied.c_str(), (copied.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(data);
+    SetClipboardData(CF_UNICODETEXT, data);
+    CloseClipboard();
+    SendMessageW(Mac(0), WM_PASTE, 0, 0);
+    ASSERT_TRUE(Page().SaveIdentityFile());
+    EXPECT_EQ(ReadAll("data\\local_addres.dat"), "EMAC=00:1A:2B:3C:4D:5E\r\nIP=0A:00:00:06\r\n");
 }
 
 TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {

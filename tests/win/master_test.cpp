@@ -4,8 +4,14 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+// After windows.h, which it needs.
+#include <dbt.h>
+
 #include "assistant_fixture.h"
+#include "flash/run_log.h"
 #include "framework/text.h"
+#include "serial/worker.h"
 
 namespace {
 
@@ -36,6 +42,117 @@ TEST_F(Assistant, HelpTopicsByPositionAndNoneOnTheResultPage) {
     m_dlg.SetActivePage(&m_dlg.m_FifthPage);
     SendMessageW(m_dlg.GetSafeHwnd(), WM_COMMAND, ID_HELP, 0);  // nothing opens
     EXPECT_TRUE(IsWindowEnabled(m_dlg.GetSafeHwnd()));
+}
+
+// Without a .HLP file beside the program (none beside the tests), Help opens the program's own
+// help: each page's text, owned by the assistant, with the version.
+TEST_F(Assistant, HelpWithoutAHelpFileOpensThePagesOwnText) {
+    const struct {
+        int position;
+        UINT dialog;
+        const char* title;
+    } pages[] = {{0, IDD_WELCOME, "Программа обновления прошивки ПЛК"},
+                 {1, IDD_PORT, "Выбор COM-порта"},
+                 {3, IDD_JUMPER, "Джампер и кнопка Reset"},
+                 {2, IDD_MACIP, "MAC-адрес и IP"}};
+    UseWorkFolder(false);
+    for (const auto& page : pages) {
+        if (page.position == 2) {
+            m_dlg.SetActivePage(&m_dlg.m_Second);
+            ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
+        } else {
+            m_dlg.SetActivePage(m_dlg.GetPageByDialogID(page.dialog));
+        }
+        ASSERT_EQ(Position(), page.position);
+        ASSERT_TRUE(Enabled(ID_HELP));
+        const SeenHelp help =
+            PressHelp(m_dlg.GetSafeHwnd(), "help-" + std::to_string(page.position));
+        EXPECT_EQ(help.text.rfind(std::string(page.title) + "\r\n", 0), 0u)
+            << page.position << ": " << help.text.substr(0, 80);
+        EXPECT_NE(help.text.find(std::string("Версия программы: ") + ProgramVersion()),
+                  std::string::npos);
+        EXPECT_EQ(help.owner, m_dlg.GetSafeHwnd());
+    }
+    EXPECT_EQ(CMasterDlg::HelpTextId(4), static_cast<UINT>(IDR_HELP_PROGRESS));
+    EXPECT_EQ(CMasterDlg::HelpTextId(5), 0u);
+}
+
+// The device information, faked: the adapters' names.
+std::vector<PortDevice> g_fakeDevices;
+std::vector<PortDevice> FakeDevices() {
+    return g_fakeDevices;
+}
+
+// A port plugged in or pulled out while the port page is shown, as Windows announces it to
+// the assistant's window, with the port in the real SERIALCOMM key.
+TEST_F(Assistant, PortsThatComeAndGoWhileThePortPageIsShown) {
+    Next();
+    CSecond& page = m_dlg.m_Second;
+    page.m_DeviceSource = &FakeDevices;
+    const std::string first = page.GetSelectedPort();
+    ASSERT_FALSE(first.empty()) << "the test's COM ports are mapped";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char kValue[] = "\\Device\\plcflashTestAdapter";
+    auto plug = [&](bool in) {
+        if (in) {
+            RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("COM44"), 6);
+            g_fakeDevices = {{"COM44", "USB-SERIAL CH340 (COM44)"}};
+        } else {
+            RegDeleteValueA(key, kValue);
+            g_fakeDevices.clear();
+        }
+    };
+    auto announce = [&](WPARAM event, DWORD type) {
+        DEV_BROADCAST_PORT_W port{};
+        port.dbcp_size = sizeof(port);
+        port.dbcp_devicetype = type;
+        SendMessageW(m_dlg.GetSafeHwnd(), WM_DEVICECHANGE, event,
+                     event == DBT_DEVNODES_CHANGED ? 0 : reinterpret_cast<LPARAM>(&port));
+    };
+    auto listed = [&] {
+        return SendMessageW(page.m_PortList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>(L"COM44 (USB-SERIAL CH340)")) != CB_ERR;
+    };
+    const char kAdapter[] = "COM44 (USB-SERIAL CH340)";
+    const struct {
+        const char* what;
+        bool pluggedIn;
+        WPARAM event;
+        DWORD type;
+        bool onPortPage;
+        bool listed;
+        const char* selected;  // null: the first port
+    } steps[] = {
+        {"a volume's arrival leaves the list alone", true, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME,
+         true, false, nullptr},
+        {"a port's arrival: listed with its name and selected", true, DBT_DEVICEARRIVAL,
+         DBT_DEVTYP_PORT, true, true, kAdapter},
+        {"its removal: gone, the selection on the first port", false, DBT_DEVICEREMOVECOMPLETE,
+         DBT_DEVTYP_PORT, true, false, nullptr},
+        {"devices changed: the list is read again", true, DBT_DEVNODES_CHANGED, 0, true, true,
+         kAdapter},
+        {"another port chosen stays chosen when devices change", true, DBT_DEVNODES_CHANGED, 0,
+         true, true, nullptr},
+        {"not on the port page: the list stays as the engineer left it", false,
+         DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT, false, true, nullptr},
+    };
+    for (const auto& step : steps) {
+        if (step.selected == nullptr && step.listed && step.onPortPage) SelectPort(first);
+        m_dlg.SetActivePage(step.onPortPage ? static_cast<CNewTulmPage*>(&m_dlg.m_Second)
+                                            : &m_dlg.m_FirstPage);
+        plug(step.pluggedIn);
+        announce(step.event, step.type);
+        EXPECT_EQ(listed(), step.listed) << step.what;
+        EXPECT_EQ(page.GetSelectedPort(), step.selected ? step.selected : first) << step.what;
+        if (step.selected) {
+            EXPECT_EQ(ParsePortNumber(page.GetSelectedPort()), 44) << step.what;
+        }
+    }
+    plug(false);
+    RegCloseKey(key);
 }
 
 TEST_F(Assistant, TabFromBackOnTheMacIpPageGoesToTheFirstMacField) {

@@ -80,6 +80,8 @@ TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
     EXPECT_FALSE(Enabled(ID_WIZBACK) || Enabled(ID_WIZNEXT) || Enabled(ID_WIZFINISH));
     ASSERT_TRUE(PumpUntil([this] { return BarPosition() > 30 || RunEnded(); }, 120000));
     Shot("progress");
+    // Help in the middle of the run: the page's own help, while the run goes on beneath it.
+    EXPECT_EQ(PressHelp(m_dlg.GetSafeHwnd()).text.rfind("Прошивка\r\n", 0), 0u);
     ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 180000))
         << GetWindowText1251(m_dlg.m_FourthPage.m_StatusText) << ", bar at " << BarPosition()
         << ", boxes " << boxes.Boxes().size();
