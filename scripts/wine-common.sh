@@ -2,10 +2,11 @@
 # simulated controllers and the COM ports that lead to them. Sourced, not run.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD_WIN=$ROOT/build/windows
-BUILD_WIN32=$ROOT/build/windows32
-BUILD_NATIVE=$ROOT/build/native
-# A second rig beside a running one needs its own prefix and folder (PLCFLASH_WINEPREFIX too).
+# A second rig beside a running one needs its own builds, prefix and folder
+# (PLCFLASH_WINEPREFIX too).
+BUILD_WIN=${PLCFLASH_BUILD_WIN:-$ROOT/build/windows}
+BUILD_WIN32=${PLCFLASH_BUILD_WIN32:-$ROOT/build/windows32}
+BUILD_NATIVE=${PLCFLASH_BUILD_NATIVE:-$ROOT/build/native}
 RUN_DIR=${PLCFLASH_RUN_DIR:-$ROOT/build/run}
 PLCSIM=$BUILD_NATIVE/sim/plcsim
 
