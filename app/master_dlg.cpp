@@ -5,6 +5,7 @@
 #include "app/help_dlg.h"
 #include "app/tulm_app.h"
 #include "framework/text.h"
+#include "pages/page_picture.h"
 #include "res/resource.h"
 
 std::string MasterTitle(const std::string& device, const std::string& version) {
@@ -31,10 +32,7 @@ BOOL CMasterDlg::OnInitDialog() {
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetPlaceholderID(IDC_PAGE_PLACEHOLDER);
     // Loaded before any page initialises: the pages take it in their OnInitDialog.
-    const std::string picture = std::string(theApp.m_szAppDir) + "dlgs14.bmp";
-    m_hSideBitmap = static_cast<HBITMAP>(
-        LoadImageW(nullptr, Widen1251(picture).c_str(), IMAGE_BITMAP, 0, 0,
-                   LR_LOADFROMFILE | LR_CREATEDIBSECTION | LR_DEFAULTSIZE | LR_VGACOLOR));
+    m_hSideBitmap = LoadProgramPicture("dlgs14.bmp");
     CNewTulmDialog::OnInitDialog();
     SetWindowText1251(m_hWnd, MasterTitle(theApp.m_strDevice, theApp.m_strVersion));
     return TRUE;

@@ -1,7 +1,5 @@
 #include "app/tulm_app.h"
 
-#include <shlwapi.h>
-
 #include "app/config.h"
 #include "app/master_dlg.h"
 #include "flash/controller_files.h"
@@ -18,11 +16,28 @@ CTulmApp::~CTulmApp() {
     delete m_pMasterDlg;
 }
 
+namespace {
+
+// The executable's folder with its closing backslash; "" when it cannot be told. Through the
+// "W" function: the "A" one gives "?" for every character of the name that the ANSI code page
+// lacks, and a path that opens nothing.
+std::wstring ExecutableFolder() {
+    // MAX_PATH is enough: a longer folder could not become the current one either.
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();  // failed, or cut short
+    const std::wstring whole(path, n);
+    const size_t slash = whole.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : whole.substr(0, slash + 1);
+}
+
+}  // namespace
+
 BOOL CTulmApp::InitInstance() {
-    const bool found =
-        GetModuleFileNameA(nullptr, m_szAppDir, MAX_PATH) != 0 && PathRemoveFileSpecA(m_szAppDir);
-    if (found) PathAddBackslashA(m_szAppDir);
-    if (!found || !SetCurrentDirectoryA(m_szAppDir)) m_szAppDir[0] = '\0';
+    // Every file the program names is relative to its folder from here on, so the "A" file
+    // functions work whatever the folder is called.
+    m_strAppDir = ExecutableFolder();
+    if (m_strAppDir.empty() || !SetCurrentDirectoryW(m_strAppDir.c_str())) m_strAppDir.clear();
 
     if (!ReadConfig()) return FALSE;
 

@@ -22,7 +22,9 @@ class CTulmApp : public CWinApp {
     CMasterDlg* m_pMasterDlg = nullptr;
     std::string m_strDevice;
     std::string m_strVersion;
-    char m_szAppDir[MAX_PATH] = {};
+    // The program's folder with its closing backslash, "" when unknown. Wide: a folder's name
+    // may hold characters that no ANSI code page (1251 included) has.
+    std::wstring m_strAppDir;
 };
 
 extern CTulmApp theApp;

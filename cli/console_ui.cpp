@@ -2,19 +2,10 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include "framework/console.h"
 
 ConsoleUi::ConsoleUi(std::string portText, bool ask, bool format)
-    : m_port(std::move(portText)),
-      m_ask(ask),
-      m_format(format),
-      m_tty(isatty(fileno(stdout)) != 0) {}
+    : m_port(std::move(portText)), m_ask(ask), m_format(format), m_tty(IsTerminal(stdout)) {}
 
 void ConsoleUi::EndBarLine() {
     if (m_barShown) std::printf("\n");

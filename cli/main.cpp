@@ -19,20 +19,13 @@
 #include "flash/log_file.h"
 #include "flash/math_thread.h"
 #include "flash/run_log.h"
+#include "framework/console.h"
 #include "framework/file.h"
 #include "identity/backup.h"
 #include "identity/identity_file.h"
 #include "identity/read_thread.h"
+#include "serial/comm.h"
 #include "serial/port_list.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <unistd.h>
-
-#include "serial/comm_posix.h"
-#endif
 
 namespace {
 
@@ -54,36 +47,10 @@ class StopOnSignal {
     StopOnSignal& operator=(const StopOnSignal&) = delete;
 };
 
+// Ctrl-C and its kin: only sets the worker's stop signal, which a signal handler may do.
 void StopTheWorker() {
     if (CMyThread* worker = g_pStoppable.load()) worker->RequestStop();
 }
-
-#ifdef _WIN32
-// Ctrl-C, Ctrl-Break and closing the console; the handler runs on a thread of its own.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-    StopTheWorker();
-    // Windows ends the process when this returns from a close: give the worker its second.
-    if (event == CTRL_CLOSE_EVENT) Sleep(1000);
-    return TRUE;
-}
-
-void InstallStopHandlers() {
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-#else
-void OnStopSignal(int) {
-    StopTheWorker();
-}
-
-// Without SA_RESTART, so a prompt waiting for Enter gives up too.
-void InstallStopHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-#endif
 
 class Session : public CMathThread {
   public:
@@ -178,28 +145,6 @@ class FilesSession final : public Session {
     std::vector<std::string> m_paths;
 };
 
-// The engine reads its port as the text of a COM port entry.
-std::string PortText(const std::string& port) {
-#ifdef _WIN32
-    return port;
-#else
-    constexpr int kCliPort = 1;
-    // Absolute, as `flash` changes into its folder before the port is opened.
-    char* absolute = realpath(port.c_str(), nullptr);
-    MapCommPort(kCliPort, absolute ? absolute : port);
-    free(absolute);
-    return "COM1";
-#endif
-}
-
-bool ChangeDirectory(const std::string& dir) {
-#ifdef _WIN32
-    return SetCurrentDirectoryA(dir.c_str()) != FALSE;
-#else
-    return chdir(dir.c_str()) == 0;
-#endif
-}
-
 int Finish(Session& session) {
     StopOnSignal stoppable(session);
     if (!session.StartThread()) return kExitResultBase + ResultIoError;
@@ -232,7 +177,7 @@ int Console(const std::vector<std::string>& args) {
         }
     }
     if (port.empty() || args.size() % 2) return Usage();
-    ConsoleUi ui(PortText(port), false, false);
+    ConsoleUi ui(CommPortEntry(port), false, false);
     ConsoleSession session(ui, std::move(steps));
     return Finish(session);
 }
@@ -244,7 +189,7 @@ int SendImageCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "plcflash-cli: cannot open %s\n", args[2].c_str());
         return kExitFile;
     }
-    ConsoleUi ui(PortText(args[1]), false, false);
+    ConsoleUi ui(CommPortEntry(args[1]), false, false);
     ImageSession session(ui, std::move(file));
     return Finish(session);
 }
@@ -258,8 +203,10 @@ std::string AbsolutePath(const std::string& path) {
 
 std::string DescribeIdentityFile() {
     IdentityReading reading;
-    if (!LoadIdentityFile(kIdentityFile, true, &reading)) return "data\\local_addres.dat без MAC";
-    return "из data\\local_addres.dat, MAC " + MacText(reading.mac) + ", IP " +
+    if (!LoadIdentityFile(kIdentityFile, true, &reading)) {
+        return std::string(kIdentityFile) + " без MAC";
+    }
+    return std::string("из ") + kIdentityFile + ", MAC " + MacText(reading.mac) + ", IP " +
            DottedIp(reading.ip);
 }
 
@@ -282,8 +229,9 @@ int Flash(const std::vector<std::string>& args) {
         }
     }
     if (port.empty() || dir.empty()) return Usage();
-    const std::string portText = PortText(port);
-    if (!ChangeDirectory(dir)) {
+    // Taken before the change of folder: a relative device path is made absolute.
+    const std::string portText = CommPortEntry(port);
+    if (!EnterFolder(dir)) {
         std::fprintf(stderr, "plcflash-cli: cannot enter %s\n", dir.c_str());
         return kExitFile;
     }
@@ -337,7 +285,7 @@ class ReadReport final : public IReaderUi {
 
 // The reader without its thread: one fetch on the calling thread.
 int Fetch(const std::string& port, const std::string& name, const std::string& dir) {
-    ReadReport report(PortText(port));
+    ReadReport report(CommPortEntry(port));
     CReadThread reader(report);
     StopOnSignal stoppable(reader);
     reader.GetPortNumber();
@@ -358,7 +306,8 @@ int ReadFile(const std::vector<std::string>& args) {
 // The reader's primitives on the calling thread, reading into memory with the reader's retry.
 class MemoryReader {
   public:
-    explicit MemoryReader(const std::string& port) : m_report(PortText(port)), m_reader(m_report) {
+    explicit MemoryReader(const std::string& port)
+        : m_report(CommPortEntry(port)), m_reader(m_report) {
         m_reader.GetPortNumber();
         g_pStoppable = &m_reader;
     }
@@ -424,11 +373,7 @@ int Backup(const std::vector<std::string>& args) {
                      out.empty() ? "the current folder" : out.c_str());
         return kExitFile;
     }
-    std::string shown = folder;
-#ifndef _WIN32
-    std::replace(shown.begin(), shown.end(), '\\', '/');
-#endif
-    std::printf("backup: %s\n", shown.c_str());
+    std::printf("backup: %s\n", NativePath(folder).c_str());
     return 0;
 }
 
@@ -446,7 +391,7 @@ int Identity(const std::vector<std::string>& args) {
 
 int WriteFiles(const std::vector<std::string>& args) {
     if (args.size() < 3 || args[0] != "--port") return Usage();
-    ConsoleUi ui(PortText(args[1]), false, false);
+    ConsoleUi ui(CommPortEntry(args[1]), false, false);
     FilesSession session(ui, std::vector<std::string>(args.begin() + 2, args.end()));
     return Finish(session);
 }
@@ -454,11 +399,8 @@ int WriteFiles(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    InstallStopHandlers();
-#ifdef _WIN32
-    // The program's texts are Windows-1251.
-    SetConsoleOutputCP(1251);
-#endif
+    InstallStopRequestHandler(StopTheWorker);
+    UseConsoleCodePage1251();
     const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     const std::string command = argc >= 2 ? argv[1] : "";
     if (command == "console") return Console(args);

@@ -132,8 +132,8 @@ int CFileFetch::Transfer(const std::string& name, HPORT port, std::string* conte
             // short for either writes nothing rather than running off its start.
             uint32_t from = 0;
             if (seq == 1) {
-                more = n > 2 ? payload[2] : 0;
-                from = std::min<uint32_t>(6, n);
+                more = n > kMoreSegmentsAt ? payload[kMoreSegmentsAt] : 0;
+                from = std::min<uint32_t>(kSegmentPrefix, n);
             }
             const uint32_t to = last ? std::max(from, n - 1) : n;
             if (to > from) {

@@ -26,6 +26,10 @@ constexpr uint16_t kCommandSegments = 0x012F;  // the file in segments of kSegme
 constexpr uint16_t kCommandRead = 0x0031;
 constexpr uint16_t kSegmentHeader = 0x0130;
 constexpr size_t kSegmentSize = 4500;
+// A segment the controller sends opens with a prefix of its own; its third byte is 1 when
+// another segment follows.
+constexpr size_t kSegmentPrefix = 6;
+constexpr size_t kMoreSegmentsAt = 2;
 constexpr uint8_t kNameFill = 0xCD;   // after the name's zero when the name's length is even
 constexpr size_t kCommandFields = 6;  // command, segment length, name field length
 // The name field's largest length: the command packet must keep room for its three fields.

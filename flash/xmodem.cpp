@@ -49,8 +49,8 @@ void CMathThread::BuildBlock() {
     // A read error must not pass for the end of the image.
     if (m_pCurrentFile->Failed()) RaiseResult(ResultIoError);
     const uint16_t crc = Crc16(m_Block + 3, kDataSize);
-    m_Block[131] = static_cast<uint8_t>(crc >> 8);
-    m_Block[132] = static_cast<uint8_t>(crc & 0xFF);
+    m_Block[kCrcAt] = static_cast<uint8_t>(crc >> 8);
+    m_Block[kCrcAt + 1] = static_cast<uint8_t>(crc & 0xFF);
     if (got < kDataSize) m_bMoreData = false;
 }
 

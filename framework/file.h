@@ -51,3 +51,6 @@ class CFile {
     std::string m_strPath;
     bool m_bFailed = false;
 };
+
+// The program's backslash path as this system writes paths: with slashes on POSIX.
+std::string NativePath(std::string path);

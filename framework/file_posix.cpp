@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string NativePath(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 int Fd(void* h) {
     return static_cast<int>(reinterpret_cast<intptr_t>(h)) - 1;
 }
@@ -22,6 +17,11 @@ void* Handle(int fd) {
 }
 
 }  // namespace
+
+std::string NativePath(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
 
 CFile::~CFile() {
     Close();

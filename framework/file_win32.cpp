@@ -2,6 +2,10 @@
 
 #include "framework/file.h"
 
+std::string NativePath(std::string path) {
+    return path;
+}
+
 CFile::~CFile() {
     Close();
 }

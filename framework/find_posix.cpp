@@ -1,8 +1,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-
+#include "framework/file.h"
 #include "framework/find.h"
 
 CFileFind::~CFileFind() {
@@ -13,8 +12,7 @@ CFileFind::~CFileFind() {
 // on Windows matches every entry, dotted or not.
 bool CFileFind::FindFile(const std::string& pattern) {
     Close();
-    std::string path = pattern;
-    std::replace(path.begin(), path.end(), '\\', '/');
+    const std::string path = NativePath(pattern);
     const size_t slash = path.find_last_of('/');
     m_strFolder = slash == std::string::npos ? "." : path.substr(0, slash);
     DIR* dir = opendir(m_strFolder.c_str());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "flash/controller_files.h"
 #include "flash/file_fetch.h"
 #include "serial/worker.h"
 
@@ -44,5 +45,5 @@ class CReadThread : public CMyThread {
 
     IReaderUi& m_Ui;
     std::string m_strDevice;
-    std::string m_strFolder = "data\\";
+    std::string m_strFolder = kDataFolder;
 };

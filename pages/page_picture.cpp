@@ -13,11 +13,17 @@ void ShowSidePicture(HWND control) {
     }
 }
 
+HBITMAP LoadProgramPicture(const char* name) {
+    // The folder's wide name as it is: converted to an ANSI path, a name that the code page
+    // lacks would not open.
+    const std::wstring path = theApp.m_strAppDir + Widen1251(name);
+    return static_cast<HBITMAP>(
+        LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                   LR_LOADFROMFILE | LR_CREATEDIBSECTION | LR_DEFAULTSIZE | LR_VGACOLOR));
+}
+
 HBITMAP ShowOwnPicture(HWND control, const char* name) {
-    const std::string path = std::string(theApp.m_szAppDir) + name;
-    auto bitmap = static_cast<HBITMAP>(
-        LoadImageW(nullptr, Widen1251(path).c_str(), IMAGE_BITMAP, 0, 0,
-                   LR_CREATEDIBSECTION | LR_VGACOLOR | LR_DEFAULTSIZE | LR_LOADFROMFILE));
+    const HBITMAP bitmap = LoadProgramPicture(name);
     if (bitmap) SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
     return bitmap;
 }

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// Loads the bitmap file `name` from the program's folder; null when it is missing or not a
+// bitmap. The caller owns it.
+HBITMAP LoadProgramPicture(const char* name);
+
 // Shows the assistant's side picture (dlgs14.bmp) in `control` when it was loaded.
 void ShowSidePicture(HWND control);
 

@@ -19,16 +19,16 @@ if [ $headless = 1 ]; then start_display; else start_display use_existing; fi
 init_prefix
 
 # The controller: its identity and calibration files in its flash file system, its images kept.
-rm -rf "$SIMS" && mkdir -p "$SIMS/good/files" "$SIMS/good/images"
+rm -rf "$SIMS" "$RUN_DIR/demo" && mkdir -p "$SIMS/good/files" "$SIMS/good/images" "$RUN_DIR/demo"
 printf 'EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n' >"$SIMS/good/files/local_addres.dat"
 printf 'calibration of this controller\r\n' >"$SIMS/good/files/calib.inc"
 manual=1500
 [ $headless = 1 ] && manual=100
 start_sim demo COM3 --start core --then loader --then-ms 6000 --request-ms 300 \
     --manual-ms "$manual" --idle-ms 60000 --files "$SIMS/good/files" \
-    --images "$SIMS/good/images" --log "$RUN_DIR/demo-controller.log"
+    --images "$SIMS/good/images" --log "$RUN_DIR/demo/e2e-good-line.log"
 apply_ports
-echo "plcsim is the controller on COM3 (what it saw: $RUN_DIR/demo-controller.log)"
+echo "plcsim is the controller on COM3 (what it saw: $RUN_DIR/demo/e2e-good-line.log)"
 echo "what it holds afterwards: $SIMS/good/files and $SIMS/good/images"
 
 if [ $headless = 0 ]; then
@@ -48,7 +48,9 @@ export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 export PLCFLASH_SCREENSHOTS=$(winepath -w "$SHOTS")
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/demo-e2e")
-export E2E_PORT_GOOD=COM3 E2E_RESET_MS=6500
+export E2E_PORT_GOOD=COM3
+# The driver waits on what the controller logs, where the test rig keeps it.
+export E2E_RUN_DIR=$(winepath -w "$RUN_DIR/demo")
 export E2E_FIGURES=$(winepath -w "$RUN_DIR/demo-figures.txt")
 result=$RUN_DIR/demo-result.xml
 rm -f "$result" "$RUN_DIR/demo-figures.txt"

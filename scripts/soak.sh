@@ -353,6 +353,8 @@ run_one() {
         WHY="the installation changed (see installation.diff)"
     elif grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$run/cli.log" "$run/plcsim.out"; then
         WHY="a sanitizer report"
+    elif grep -q 'plcsim: protocol error' "$run/plcsim.out"; then
+        WHY="the controller counted a protocol error: $(grep -m1 'plcsim: protocol error' "$run/plcsim.out")"
     elif [ "$STATUS" -eq 0 ]; then
         check_delivery "$run"
     elif [ "$STATUS" -eq 21 ] && [ -n "$(find "$run/images" "$run/files" -mindepth 1)" ]; then

@@ -75,6 +75,18 @@ start_sim() {
     wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /t REG_SZ /d "$link" /f >/dev/null 2>&1
 }
 
+# The controllers' complaints about the program: any fails the run, whatever else passed.
+check_sims() {
+    local found
+    found=$(grep -H 'plcsim: protocol error' "$RUN_DIR"/*.log 2>/dev/null | head -n 20 || true)
+    if [ -n "$found" ]; then
+        echo "the simulated controllers counted protocol errors:" >&2
+        echo "$found" >&2
+        return 1
+    fi
+    echo "the simulated controllers counted no protocol error"
+}
+
 # Wine reads its port map when its server starts. The server is started here, persistent and
 # with its own log, so its closing dump of objects does not land in the test output.
 apply_ports() {

@@ -111,7 +111,7 @@ export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
 if [ -n "${E2E_CANCEL_TIMES_UNIX:-}" ]; then
     export E2E_CANCEL_TIMES=$(winepath -w "$E2E_CANCEL_TIMES_UNIX")
 fi
-export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e") E2E_RESET_MS=6500
+export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/e2e")
 export PLCSIM_FLASH_PORT=COM9 PLCSIM_FLASH_FILES=$(winepath -w "$RUN_DIR/flash-files")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 # A second rig beside a running one takes its pictures elsewhere too.
@@ -148,6 +148,8 @@ run_cases "32-bit good run:" "$RUN32/good-run.log" \
     E2E_ROOT="$(winepath -w "$RUN32/e2e")" E2E_RUN_DIR="$(winepath -w "$RUN32")" \
     wine "$BUILD_WIN/tests/win/plcflash_e2e.exe" --gtest_filter=EndToEnd.GoodRunOfA317
 
+check_sims
+
 # The pictures the tests took, as PNG for people to look at.
 for bmp in "$SHOTS"/*.bmp "$SHOTS"/32-bit/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"
@@ -159,5 +161,7 @@ echo "screenshots: $SHOTS"
 wineserver -k >/dev/null 2>&1 || true
 export WINEPREFIX=$WINEPREFIX-en LANG=C.UTF-8 LC_ALL=C.UTF-8
 init_prefix
+# A folder named in Cyrillic is where an English Windows used to lose the pictures.
 run_cases "start-up under an English Windows:" "$RUN_DIR/startup-en.log" \
-    wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*'
+    wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" \
+    --gtest_filter='Cases/Startup.*:Cases/UnicodeFolder.*'

@@ -5,21 +5,26 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+
+enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
+enum class StopBits : uint8_t { One, OneAndHalf, Two };
 
 // The line parameters the program sets; every other setting of the driver is kept as read.
 struct LineSettings {
     uint32_t baudRate = 0;
-    uint8_t byteSize = 0;
-    uint8_t parity = 0;    // NOPARITY
-    uint8_t stopBits = 0;  // ONESTOPBIT
-    bool binary = true;
+    uint8_t byteSize = 0;  // data bits
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
+    bool binary = true;                // no end-of-line translation
     bool softwareFlowControl = false;  // XON/XOFF in either direction
     bool replaceCharacters = false;    // error-character and NUL replacement
 };
 
-// Milliseconds, with the meaning of the Win32 COMMTIMEOUTS: a read of n bytes ends when n bytes
-// are in, when more than readInterval passes between two bytes once one has come, or after
-// readTotalConstant + readTotalMultiplier * n in all.
+// Milliseconds. A read of n bytes ends when n bytes are in, when more than readInterval passes
+// between two bytes once one has come, or after readTotalConstant + readTotalMultiplier * n in
+// all; a write after writeTotalConstant + writeTotalMultiplier * n. Ending so is success with
+// the bytes transferred. A zero interval, or zero constant and multiplier, is no limit.
 struct CommTimeouts {
     uint32_t readInterval = 0;
     uint32_t readTotalMultiplier = 0;
@@ -30,8 +35,13 @@ struct CommTimeouts {
 
 class CStopSignal;
 
-// PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR
-constexpr unsigned kPurgeAll = 15;
+// What Purge empties, as flags: the bytes received and not yet read, and the bytes written and
+// not yet sent; a transfer under way in that direction is abandoned.
+enum PurgeQueues : unsigned {
+    kPurgeInput = 1u << 0,
+    kPurgeOutput = 1u << 1,
+    kPurgeAll = kPurgeInput | kPurgeOutput,
+};
 
 class CommPort {
   public:
@@ -39,7 +49,7 @@ class CommPort {
     virtual bool GetState(LineSettings* settings) = 0;
     virtual bool SetState(const LineSettings& settings) = 0;
     virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
-    virtual bool Purge(unsigned flags) = 0;
+    virtual bool Purge(unsigned queues) = 0;  // PurgeQueues
     // One synchronous transfer; false when the driver failed, or at once when `stop` (if any)
     // is set before the transfer ends: the transfer is then abandoned.
     virtual bool Read(void* buffer, uint32_t count, uint32_t* got,
@@ -56,3 +66,9 @@ class CommDriver {
 };
 
 CommDriver& SystemCommDriver();
+
+// A port named on a command line as the workers read a port entry ("COM3"). On Windows the
+// argument is a COM port's name and stays as given; elsewhere it is a device path (a tty, a
+// simulated controller's line), made absolute (a later change of the current folder keeps it)
+// and mapped to COM1, replacing what COM1 meant before.
+std::string CommPortEntry(const std::string& argument);

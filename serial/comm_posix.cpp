@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -30,8 +31,8 @@ class PosixCommPort final : public CommPort {
         if (tcgetattr(m_fd, &t) != 0) return false;
         s->baudRate = SpeedValue(cfgetospeed(&t));
         s->byteSize = (t.c_cflag & CSIZE) == CS8 ? 8 : 7;
-        s->parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
-        s->stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+        s->parity = ParityOf(t.c_cflag);
+        s->stopBits = (t.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
         s->binary = !(t.c_iflag & (ICRNL | INLCR | IGNCR)) && !(t.c_oflag & OPOST);
         s->softwareFlowControl = (t.c_iflag & (IXON | IXOFF)) != 0;
         s->replaceCharacters = (t.c_iflag & (PARMRK | IGNPAR)) != 0;
@@ -44,11 +45,11 @@ class PosixCommPort final : public CommPort {
         if (tcgetattr(m_fd, &t) != 0) return false;
         cfmakeraw(&t);
         t.c_cflag |= CLOCAL | CREAD;
-        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
         t.c_cflag |= s.byteSize == 7 ? CS7 : CS8;
-        if (s.parity == 1) t.c_cflag |= PARENB | PARODD;
-        if (s.parity == 2) t.c_cflag |= PARENB;
-        if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+        t.c_cflag |= ParityFlags(s.parity);
+        // A tty knows no one and a half stop bits; the nearest is two.
+        if (s.stopBits != StopBits::One) t.c_cflag |= CSTOPB;
         if (s.softwareFlowControl) t.c_iflag |= IXON | IXOFF;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
@@ -63,15 +64,17 @@ class PosixCommPort final : public CommPort {
         return true;
     }
 
-    bool Purge(unsigned flags) override {
-        if (!(flags & kPurgeAll)) return true;
+    bool Purge(unsigned queues) override {
         // A pseudo-terminal has no transmit queue: flushing its output discards the peer's
         // unread input, bytes a real line would already have carried (the last acknowledgement
         // of one file transfer when the next one opens the port and purges at once). Only
         // the input is dropped there.
-        const int queues = IsPseudoTerminal() ? TCIFLUSH : TCIOFLUSH;
+        const bool output = (queues & kPurgeOutput) && !IsPseudoTerminal();
+        const bool input = (queues & kPurgeInput) != 0;
+        if (!input && !output) return true;
+        const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         // A master end of a pseudo-terminal has no queues of its own to flush.
-        return tcflush(m_fd, queues) == 0 || errno == ENOTTY || errno == EINVAL;
+        return tcflush(m_fd, which) == 0 || errno == ENOTTY || errno == EINVAL;
     }
 
     bool Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal* stop) override {
@@ -93,6 +96,27 @@ class PosixCommPort final : public CommPort {
         if (fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
         const unsigned m = major(st.st_rdev);
         return m >= 136 && m <= 143;  // UNIX98 pseudo-terminal slaves
+    }
+
+    static Parity ParityOf(tcflag_t cflag) {
+        if (!(cflag & PARENB)) return Parity::None;
+        if (cflag & CMSPAR) return (cflag & PARODD) ? Parity::Mark : Parity::Space;
+        return (cflag & PARODD) ? Parity::Odd : Parity::Even;
+    }
+    static tcflag_t ParityFlags(Parity parity) {
+        switch (parity) {
+            case Parity::Odd:
+                return PARENB | PARODD;
+            case Parity::Even:
+                return PARENB;
+            case Parity::Mark:
+                return PARENB | PARODD | CMSPAR;
+            case Parity::Space:
+                return PARENB | CMSPAR;
+            case Parity::None:
+                break;
+        }
+        return 0;
     }
 
     static speed_t SpeedCode(uint32_t baud) {
@@ -224,4 +248,12 @@ std::unique_ptr<CommPort> WrapTtyDescriptor(int fd, bool owned) {
 
 CommDriver& SystemCommDriver() {
     return Driver();
+}
+
+std::string CommPortEntry(const std::string& argument) {
+    constexpr int kCommandLinePort = 1;
+    char* absolute = realpath(argument.c_str(), nullptr);
+    MapCommPort(kCommandLinePort, absolute ? absolute : argument);
+    free(absolute);
+    return "COM" + std::to_string(kCommandLinePort);
 }

@@ -7,6 +7,24 @@
 
 namespace {
 
+// The DCB's numbers for our values, in the order of the enums.
+constexpr BYTE kParities[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+
+template <typename Value, size_t N>
+Value FromDcb(const BYTE (&table)[N], BYTE code) {
+    for (size_t i = 0; i < N; ++i) {
+        if (table[i] == code) return static_cast<Value>(i);
+    }
+    return Value{};
+}
+
+template <typename Value, size_t N>
+BYTE ToDcb(const BYTE (&table)[N], Value value) {
+    const auto i = static_cast<size_t>(value);
+    return i < N ? table[i] : table[0];
+}
+
 class Win32CommPort final : public CommPort {
   public:
     explicit Win32CommPort(HANDLE h) : m_h(h), m_hIo(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -21,8 +39,8 @@ class Win32CommPort final : public CommPort {
         if (!GetCommState(m_h, &m_dcb)) return false;
         s->baudRate = m_dcb.BaudRate;
         s->byteSize = m_dcb.ByteSize;
-        s->parity = m_dcb.Parity;
-        s->stopBits = m_dcb.StopBits;
+        s->parity = FromDcb<Parity>(kParities, m_dcb.Parity);
+        s->stopBits = FromDcb<StopBits>(kStopBits, m_dcb.StopBits);
         s->binary = m_dcb.fBinary;
         s->softwareFlowControl = m_dcb.fOutX || m_dcb.fInX;
         s->replaceCharacters = m_dcb.fErrorChar || m_dcb.fNull;
@@ -34,8 +52,8 @@ class Win32CommPort final : public CommPort {
     bool SetState(const LineSettings& s) override {
         m_dcb.BaudRate = s.baudRate;
         m_dcb.ByteSize = s.byteSize;
-        m_dcb.Parity = s.parity;
-        m_dcb.StopBits = s.stopBits;
+        m_dcb.Parity = ToDcb(kParities, s.parity);
+        m_dcb.StopBits = ToDcb(kStopBits, s.stopBits);
         m_dcb.fBinary = s.binary;
         m_dcb.fOutX = m_dcb.fInX = s.softwareFlowControl;
         m_dcb.fErrorChar = m_dcb.fNull = s.replaceCharacters;
@@ -52,7 +70,12 @@ class Win32CommPort final : public CommPort {
         return SetCommTimeouts(m_h, &ct) != FALSE;
     }
 
-    bool Purge(unsigned flags) override { return PurgeComm(m_h, flags) != FALSE; }
+    bool Purge(unsigned queues) override {
+        DWORD flags = 0;
+        if (queues & kPurgeInput) flags |= PURGE_RXABORT | PURGE_RXCLEAR;
+        if (queues & kPurgeOutput) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
+        return !flags || PurgeComm(m_h, flags) != FALSE;
+    }
 
     bool Read(void* buffer, uint32_t count, uint32_t* got, const CStopSignal* stop) override {
         return Transfer(true, buffer, count, got, stop);
@@ -119,4 +142,8 @@ class Win32CommDriver final : public CommDriver {
 CommDriver& SystemCommDriver() {
     static Win32CommDriver driver;
     return driver;
+}
+
+std::string CommPortEntry(const std::string& argument) {
+    return argument;
 }

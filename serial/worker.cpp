@@ -86,8 +86,8 @@ bool CMyThread::SetupPort(HPORT port, uint32_t writeTotalConstant, uint32_t writ
     if (!port->GetState(&line)) RaiseResult(ResultGetState);
     line.baudRate = 115200;
     line.byteSize = 8;
-    line.parity = 0;
-    line.stopBits = 0;
+    line.parity = Parity::None;
+    line.stopBits = StopBits::One;
     // Left as another program (or Wine's pty driver) reported them, XON/XOFF would swallow
     // or stall on 0x11/0x13 in an image and replacement would rewrite bytes.
     line.binary = true;

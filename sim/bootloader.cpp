@@ -1,9 +1,12 @@
 #include "sim/bootloader.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+
+#include "flash/xmodem.h"
 
 const char* const BootLoader::kLoaderMenuPrompt =
     "Do you want to upload kernel ( K ) or bootloader ( B ) in Flash or load kernel in SDRAM "
@@ -35,7 +38,6 @@ constexpr StageName kStageNames[] = {
     {BootStage::Kernel, "core"},
 };
 
-constexpr char kRequest = 'C';
 constexpr uint32_t kNoiseGapMs = 250;
 const char kBanner[] = "\r\nPLC boot loader 2.1\r\n";
 
@@ -81,7 +83,7 @@ bool BootLoader::Prompt(BootStage stage, const std::string& text) {
         for (size_t i = 0; i < m_options.faults.garbageBytes; ++i) {
             m_garbageSeed = m_garbageSeed * 1103515245u + 12345u;
             char c = static_cast<char>((m_garbageSeed >> 16) & 0xFF);
-            if (c == kRequest) c = '#';
+            if (c == static_cast<char>(xmodem::kRequest)) c = '#';
             junk += c;
         }
         junk[junk.size() / 2] = '\0';
@@ -139,6 +141,12 @@ bool BootLoader::Ask(BootStage stage, const std::string& question, const std::st
         }
         if (c == '\r' || c == '\n') continue;
         Notify("wrong-answer", std::string(1, c));
+        // A letter is an answer; other bytes may be a program talking to the kernel it
+        // expects (reading the controller's files), which the console ignores.
+        if (std::isalpha(static_cast<unsigned char>(c))) {
+            Notify("error",
+                   std::string("answer ") + c + " to the " + BootStageName(stage) + " question");
+        }
         if (!Prompt(stage, question)) return false;
     }
 }
@@ -150,6 +158,7 @@ bool BootLoader::ReceiveImage(BootStage stage, const char* name) {
     const bool faulty = m_options.faultImage == 0 || m_options.faultImage == m_imagesTaken;
     XmodemReceiver receiver(m_line, faulty ? m_options.receiverFaults : ReceiverFaults{},
                             m_options.requestIntervalMs, m_options.idleTimeoutMs);
+    receiver.SetErrorObserver([this](const std::string& what) { Notify("error", what); });
     std::vector<uint8_t> image;
     const ReceiveStatus status = receiver.Receive(&image);
     if (status != ReceiveStatus::Complete) {

@@ -5,17 +5,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "flash/file_fetch.h"
 #include "flash/packet.h"
 
 using namespace packet;
-
-namespace {
-// AA AA 01 00 01 00 89 01 32: the program asks for the next segment.
-std::vector<uint8_t> BuildContinuationBytes() {
-    const uint8_t two = '2';
-    return Build(1, true, &two, 1);
-}
-}  // namespace
 
 FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
                          uint32_t idleTimeoutMs)
@@ -25,8 +18,9 @@ FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults 
       m_idleTimeoutMs(idleTimeoutMs),
       m_corruptLeft(m_faults.corruptReads) {}
 
-void FileService::Error(const std::string& what) {
+bool FileService::Error(const std::string& what) {
     if (m_observer) m_observer({"error", what, 0});
+    return false;
 }
 
 bool FileService::Answer(uint16_t status, uint16_t seq) {
@@ -90,55 +84,70 @@ bool FileService::AwaitBytes(const std::vector<uint8_t>& expected) {
 bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
                                          const std::vector<uint8_t>& payload) {
     const uint32_t index = ++m_sent;
+    std::vector<uint8_t> ack(kReplySize);
     if (index == m_faults.refusalBeforePacket) {
-        // The program answers this with its last acknowledgement again.
+        // The program answers this with its last acknowledgement again, byte for byte.
         const std::vector<uint8_t> refusal = MakeReply(kStatusBad, 0);
         m_line.Reply(refusal.data(), refusal.size());
-        uint8_t ack[kReplySize];
-        if (m_line.ReceiveAll(ack, kReplySize, 3000) != kReplySize) return false;
+        if (m_line.ReceiveAll(ack.data(), kReplySize, 3000) != kReplySize) return false;
+        if (ack != m_lastAck) return Error("acknowledgement repeated with other bytes");
     }
     bool corrupt = index == m_faults.badSumPacket;
     for (int attempt = 0; attempt < 5; ++attempt) {
         std::vector<uint8_t> p = Build(seq, last, payload.data(), payload.size());
         if (corrupt) p[6] ^= 0x5A;
-        corrupt = false;
         m_line.Reply(p.data(), p.size());
-        uint8_t ack[kReplySize];
-        if (m_line.ReceiveAll(ack, kReplySize, 3000) != kReplySize) return false;
-        const Reply r = ParseReply(ack);
-        if (r.seq != seq) Error("acknowledgement of sequence " + std::to_string(r.seq));
-        if (r.status == kStatusOk) return r.sync == kReplySync;
-        if (r.status != 20) Error("acknowledgement status " + std::to_string(r.status));
+        if (m_line.ReceiveAll(ack.data(), kReplySize, 3000) != kReplySize) return false;
+        m_lastAck = ack;
+        const Reply r = ParseReply(ack.data());
+        // A sound packet is accepted, a damaged one refused, both under the packet's number.
+        const uint16_t due = corrupt ? kStatusBad : kStatusOk;
+        if (r.sync != kReplySync || r.seq != seq || r.status != due) {
+            return Error("acknowledgement status " + std::to_string(r.status) + " sequence " +
+                         std::to_string(r.seq) + " of packet " + std::to_string(seq) +
+                         (corrupt ? " sent with a wrong sum" : ""));
+        }
+        if (!corrupt) return true;
+        corrupt = false;
     }
     return false;
 }
 
-void FileService::SendFile(const std::string& name) {
+void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& request) {
     std::vector<uint8_t> content;
     const bool refuse = m_faults.refuseRequests < 0 || m_refusals < m_faults.refuseRequests;
     if (!Lookup(name, &content) || refuse) {
         ++m_refusals;
+        m_refusedRead = request;
+        if (m_observer) m_observer({"refused", name, 0});
         Answer(kStatusBad, 1);
         return;
     }
     Answer(kStatusOk, 1);
-    // A controller that could not be read before its reflash answers once it has been written.
-    if (m_faults.silentRead && m_stored.empty()) return;
-    CorruptIfAsked(name, &content);
     const std::vector<uint8_t> ack0 = MakeReply(kStatusOk, 0);
+    // A controller that could not be read before its reflash answers once it has been written;
+    // the program's first acknowledgement is still its part of the read.
+    if (m_faults.silentRead && m_stored.empty()) {
+        AwaitBytes(ack0);
+        if (m_observer) m_observer({"unanswered", name, 0});
+        return;
+    }
+    CorruptIfAsked(name, &content);
     const size_t segments = std::max<size_t>(1, (content.size() + kSegmentSize - 1) / kSegmentSize);
     for (size_t s = 0; s < segments; ++s) {
         if (!AwaitBytes(ack0)) return;
+        m_lastAck = ack0;
         const size_t begin = s * kSegmentSize;
         const size_t end = std::min(content.size(), begin + kSegmentSize);
         const bool more = s + 1 < segments;
         // The segment's bytes: a six-byte sub-header (third byte: another segment follows),
         // the file's bytes, and one closing byte that is not the file's.
-        std::vector<uint8_t> bytes(6 + (end - begin) + 1, 0x00);
+        std::vector<uint8_t> bytes(kSegmentPrefix + (end - begin) + 1, 0x00);
         bytes[0] = 0x01;
-        bytes[2] = static_cast<uint8_t>(more ? 1 : 0);
+        bytes[kMoreSegmentsAt] = static_cast<uint8_t>(more ? 1 : 0);
         std::copy(content.begin() + static_cast<long>(begin),
-                  content.begin() + static_cast<long>(end), bytes.begin() + 6);
+                  content.begin() + static_cast<long>(end),
+                  bytes.begin() + static_cast<long>(kSegmentPrefix));
         if (m_faults.twoBytePayload && s == 0) bytes.assign(2, 0xEE);
         std::vector<size_t> sizes;
         for (size_t left = bytes.size(); left > 0; left -= sizes.back()) {
@@ -162,87 +171,179 @@ void FileService::SendFile(const std::string& name) {
         if (more) {
             const std::vector<uint8_t> ready = MakeReply(kStatusOk, 0);
             m_line.Reply(ready.data(), ready.size());
-            if (!AwaitBytes(BuildContinuationBytes())) return;
+            if (!AwaitBytes(BuildContinuation())) return;
             Answer(kStatusOk, 1);
         }
     }
     if (m_observer) m_observer({"sent", name, content.size()});
 }
 
-void FileService::OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload) {
-    if (seq == 1 && payload.size() >= 4 && Word(&payload[0]) == kCommandRead) {
-        std::string name(payload.begin() + 4, payload.end());
-        name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
-        if (m_faults.silentAfterWrite && !m_stored.empty()) {
-            if (m_observer) m_observer({"unanswered", name, 0});
-            return;
-        }
-        if (name.find('/') != std::string::npos || name == "." || name == "..") {
-            Error("read request for " + name);
-            Answer(kStatusBad, 1);
-            return;
-        }
-        SendFile(name);
-        return;
+namespace {
+
+// The file a read request (header included) asks for.
+std::string ReadRequestName(const std::vector<uint8_t>& packet) {
+    if (packet.size() < kHeaderSize + 4) return std::string();
+    std::string name(packet.begin() + static_cast<long>(kHeaderSize + 4), packet.end());
+    name.resize(std::min(name.size(), name.find('\0')));
+    return name;
+}
+
+}  // namespace
+
+bool FileService::OnReadRequest(const std::vector<uint8_t>& packet) {
+    const std::vector<uint8_t> payload(packet.begin() + kHeaderSize, packet.end());
+    const std::string name = ReadRequestName(packet);
+    // The program sends a refused request again unchanged; a request for another file is the
+    // next fetch, not a repeat.
+    const bool repeatDiffers =
+        !m_refusedRead.empty() && packet != m_refusedRead && ReadRequestName(m_refusedRead) == name;
+    m_refusedRead.clear();
+    if (repeatDiffers) Error("read request repeated with other bytes");
+    if (m_faults.silentAfterWrite && !m_stored.empty()) {
+        if (m_observer) m_observer({"unanswered", name, 0});
+        return true;
     }
-    const bool command =
-        seq == 1 && payload.size() >= kCommandFields &&
-        (Word(&payload[0]) == kCommandWhole || Word(&payload[0]) == kCommandSegments);
-    if (command) {
-        const size_t nameField = Word(&payload[4]);
-        if (kCommandFields + nameField > payload.size()) return Error("name field too long");
-        m_active = true;
-        m_command = Word(&payload[0]);
-        m_segmentLength = Word(&payload[2]);
-        m_name.assign(payload.begin() + kCommandFields,
-                      payload.begin() + kCommandFields + static_cast<long>(nameField));
-        m_name.resize(m_name.find('\0') == std::string::npos ? m_name.size() : m_name.find('\0'));
-        if (NameFieldLength(m_name.size()) != nameField) Error("name field length");
-        m_data.assign(payload.begin() + kCommandFields + static_cast<long>(nameField),
-                      payload.end());
-        m_expectedSeq = 2;
-        m_segmentStart = false;
-        m_segmentBytes = m_data.size();
-        m_complete = last;
-        if (last) {
-            if (m_command != kCommandWhole || m_data.size() != m_segmentLength) {
-                Error("one-packet file of the wrong length");
-            }
-            StoreFile();
-        } else if (payload.size() != kMaxPayload) {
-            Error("short command packet without last");
-        }
-        return;
+    const size_t n = name.size();
+    const bool framed = payload.size() >= 4 && Word(&packet[4]) == 1 && packet[7] == 1 && n > 0 &&
+                        Word(&payload[2]) == NameFieldLength(n) &&
+                        payload.size() == 4 + NameFieldLength(n) && payload[4 + n] == 0 &&
+                        (n % 2 || payload[5 + n] == kNameFill);
+    if (!framed || name.find('/') != std::string::npos || name == "." || name == "..") {
+        Error("read request for " + name);
+        Answer(kStatusBad, 1);
+        return true;
     }
+    SendFile(name, packet);
+    return true;
+}
+
+bool FileService::OnCommand(bool last, const std::vector<uint8_t>& payload) {
+    const uint16_t command = Word(&payload[0]);
+    const uint16_t length = Word(&payload[2]);
+    const size_t field = Word(&payload[4]);
+    if (kCommandFields + field > payload.size()) return Error("name field longer than the packet");
+    std::string name(payload.begin() + kCommandFields,
+                     payload.begin() + static_cast<long>(kCommandFields + field));
+    name.resize(std::min(name.size(), name.find('\0')));
+    const size_t n = name.size();
+    if (n == 0 || field != NameFieldLength(n) || payload[kCommandFields + n] != 0 ||
+        (n % 2 == 0 && payload[kCommandFields + n + 1] != kNameFill)) {
+        return Error("name field of " + name);
+    }
+    // What the command packet would take to carry the whole file.
+    const size_t whole = kCommandFields + field + length;
+    if (command == kCommandSegments) {
+        if (length != kSegmentSize) return Error("segment length " + std::to_string(length));
+        if (last) return Error("a file in segments announced as one packet");
+    } else if (last) {
+        if (payload.size() != whole) return Error("one-packet file of the wrong length");
+    } else if (whole <= kMaxPayload || whole > kSegmentSize) {
+        return Error("command 0x002F for a file of " + std::to_string(length) + " bytes");
+    }
+    if (!last && payload.size() != kMaxPayload) return Error("short command packet without last");
+    m_active = true;
+    m_command = command;
+    m_segmentLength = length;
+    m_name = name;
+    m_nameField = field;
+    m_data.assign(payload.begin() + static_cast<long>(kCommandFields + field), payload.end());
+    m_expectedSeq = 2;
+    m_segmentStart = false;
+    m_segmentBytes = m_data.size();
+    m_segmentAnnounced = 0;
+    m_lastSegmentShort = false;
+    m_complete = last;
+    m_inSegment = !last;
+    m_control1Due = false;
+    if (last) StoreFile();
+    return true;
+}
+
+bool FileService::OnData(uint16_t seq, bool last, const std::vector<uint8_t>& packet) {
     if (!m_active) return Error("data packet without a command packet");
     // Our reply was lost or refused and the packet comes again: it is in already.
-    if (seq + 1 == m_expectedSeq && seq != 0) return;
-    if (seq != m_expectedSeq) return Error("sequence " + std::to_string(seq));
+    if (seq + 1 == m_expectedSeq && seq != 0) {
+        return packet == m_lastPacket ||
+               Error("packet " + std::to_string(seq) + " repeated with other bytes");
+    }
+    if (!m_inSegment && !m_segmentStart) {
+        return Error("data packet " + std::to_string(seq) + " outside a segment");
+    }
+    if (seq != m_expectedSeq) {
+        return Error("sequence " + std::to_string(seq) + " where " + std::to_string(m_expectedSeq) +
+                     " is due");
+    }
+    const std::vector<uint8_t> payload(packet.begin() + kHeaderSize, packet.end());
     size_t at = 0;
+    size_t announced = m_segmentAnnounced;
     if (m_segmentStart) {
         if (payload.size() < 4 || Word(&payload[0]) != kSegmentHeader) {
             return Error("segment without its header");
         }
-        at = 4;
-        m_segmentStart = false;
-    }
-    if (payload.size() < kMaxPayload && !last) Error("short packet without last");
-    m_data.insert(m_data.end(), payload.begin() + static_cast<long>(at), payload.end());
-    m_segmentBytes += payload.size() - at;
-    ++m_expectedSeq;
-    if (m_command == kCommandWhole && m_data.size() > m_segmentLength) Error("file too long");
-    if (last) {
-        if (m_command == kCommandWhole && m_data.size() != m_segmentLength) {
-            Error("file of the wrong length");
+        announced = Word(&payload[2]);
+        if (announced == 0 || announced > kSegmentSize) {
+            return Error("segment header announcing " + std::to_string(announced) + " bytes");
         }
+        if (m_lastSegmentShort) return Error("a segment after a short one");
+        at = 4;
+    }
+    if (payload.size() < kMaxPayload && !last) return Error("short packet without last");
+    const size_t bytes = payload.size() - at;
+    const size_t limit =
+        announced ? announced : (m_command == kCommandWhole ? m_segmentLength : kSegmentSize);
+    if (m_segmentBytes + bytes > limit || (last && announced && m_segmentBytes + bytes != limit) ||
+        (last && m_command == kCommandWhole && m_data.size() + bytes != m_segmentLength)) {
+        return Error("segment of " + std::to_string(m_segmentBytes + bytes) + " bytes where " +
+                     std::to_string(limit) + " are due");
+    }
+    m_segmentStart = false;
+    m_inSegment = true;
+    m_segmentAnnounced = announced;
+    m_data.insert(m_data.end(), payload.begin() + static_cast<long>(at), payload.end());
+    m_segmentBytes += bytes;
+    ++m_expectedSeq;
+    m_lastPacket = packet;
+    if (last) {
+        m_inSegment = false;
         // A segment short of the segment size is the last; a whole one may or may not be.
         m_complete = m_command == kCommandWhole || m_segmentBytes < kSegmentSize;
+        if (m_complete) CheckWholeFile();
         StoreFile();  // what has come so far; the next segment rewrites it whole
+    }
+    return true;
+}
+
+void FileService::CheckWholeFile() {
+    // Segments are for files the command packet and one segment cannot carry.
+    if (m_command == kCommandSegments &&
+        kCommandFields + m_nameField + m_data.size() <= kSegmentSize) {
+        Error("command 0x012F for a file of " + std::to_string(m_data.size()) + " bytes");
     }
 }
 
-void FileService::OnControl(uint16_t seq) {
+bool FileService::OnPacket(const std::vector<uint8_t>& packet) {
+    const uint16_t seq = Word(&packet[4]);
+    const bool last = packet[7] == 1;
+    if (packet[7] > 1) return Error("last byte " + std::to_string(packet[7]));
+    const std::vector<uint8_t> payload(packet.begin() + kHeaderSize, packet.end());
+    const uint16_t command = payload.size() >= 2 ? Word(&payload[0]) : 0;
+    if (seq == 1 && command == kCommandRead) return OnReadRequest(packet);
+    if (seq == 1 && (command == kCommandWhole || command == kCommandSegments) &&
+        payload.size() >= kCommandFields) {
+        if (!OnCommand(last, payload)) return false;
+        m_lastPacket = packet;
+        return true;
+    }
+    return OnData(seq, last, packet);
+}
+
+void FileService::OnControl(uint16_t status, uint16_t seq) {
+    // A broken control message has no refusal: the controller does not answer it.
+    if (status != kStatusOk)
+        return void(Error("control message with status " + std::to_string(status)));
     if (seq == 0) {
+        if (!m_active) return void(Error("handshake without a file"));
+        if (m_inSegment) return void(Error("handshake in the middle of a segment"));
         // After the first control message of a handshake: status 0x000C and the free space of
         // the flash file system, ten bytes; once the file is whole, sixteen, the last six the
         // size it took. The program reads eight and then "up to eight": sixteen spare it the
@@ -256,17 +357,22 @@ void FileService::OnControl(uint16_t seq) {
             for (int i = 0; i < 6; ++i) answer.push_back(static_cast<uint8_t>(used >> (8 * i)));
         }
         m_line.Reply(answer.data(), answer.size());
+        m_lastSegmentShort = m_segmentBytes < kSegmentSize;
         m_segmentBytes = 0;
         m_busyLeft = m_faults.busyHandshakes;
         m_expectedSeq = 1;
         m_segmentStart = true;
+        m_control1Due = true;
         return;
     }
+    if (seq != 1) return void(Error("control message with sequence " + std::to_string(seq)));
+    if (!m_control1Due) return void(Error("a handshake's second message without its first"));
     if (m_busyLeft > 0) {
         --m_busyLeft;
         Answer(kStatusBad, seq);
         return;
     }
+    m_control1Due = false;
     Answer(kStatusOk, seq);
 }
 
@@ -287,15 +393,29 @@ void FileService::Serve() {
         const uint16_t word = Word(sync);
         if (word == kReplySync) {
             uint8_t rest[4];
-            if (m_line.ReceiveAll(rest, 4, 500) != 4) continue;
-            OnControl(Word(rest + 2));
+            if (m_line.ReceiveAll(rest, 4, 500) != 4) {
+                Error("control message cut short");
+                continue;
+            }
+            m_inNoise = false;
+            OnControl(Word(rest), Word(rest + 2));
             continue;
         }
-        if (word != kSync) continue;  // noise: wait for the next frame
+        if (word != kSync) {
+            // Noise: wait for the next frame. A pseudo-terminal loses and adds nothing, so it
+            // is the program's; one report per stretch of it.
+            if (!m_inNoise) Error("bytes outside any frame");
+            m_inNoise = true;
+            continue;
+        }
+        m_inNoise = false;
         uint8_t header[kHeaderSize];
         header[0] = sync[0];
         header[1] = sync[1];
-        if (m_line.ReceiveAll(header + 2, 6, 500) != 6) continue;
+        if (m_line.ReceiveAll(header + 2, 6, 500) != 6) {
+            Error("packet header cut short");
+            continue;
+        }
         const uint16_t len = Word(header + 2);
         const uint16_t seq = Word(header + 4);
         if (len > kMaxPayload) {
@@ -307,10 +427,12 @@ void FileService::Serve() {
         std::vector<uint8_t> whole(header, header + kHeaderSize);
         whole.resize(kHeaderSize + len);
         if (len && m_line.ReceiveAll(&whole[kHeaderSize], len, 500) != len) {
+            Error("packet " + std::to_string(seq) + " shorter than its len");
             Answer(kStatusBad, seq);
             continue;
         }
         if (Checksum(whole.data(), whole.size()) != header[6]) {
+            Error("packet " + std::to_string(seq) + " with a wrong sum");
             Answer(kStatusBad, seq);
             continue;
         }
@@ -319,11 +441,12 @@ void FileService::Serve() {
             Answer(kStatusBad, seq);
             continue;
         }
-        const std::vector<uint8_t> payload(whole.begin() + kHeaderSize, whole.end());
-        const bool readRequest = payload.size() >= 2 && Word(&payload[0]) == kCommandRead;
-        OnPacket(seq, header[7] == 1, payload);
+        const bool readRequest = seq == 1 && len >= 2 && Word(&whole[kHeaderSize]) == kCommandRead;
+        const bool taken = OnPacket(whole);
         if (readRequest) continue;  // answered by SendFile
-        if (index == m_faults.silentAfterPacket) {
+        if (!taken) {
+            Answer(kStatusBad, seq);
+        } else if (index == m_faults.silentAfterPacket) {
             m_silent = true;
         } else if (index == m_faults.wrongSeqPacket) {
             Answer(kStatusOk, static_cast<uint16_t>(seq + 1));

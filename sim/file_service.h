@@ -1,7 +1,8 @@
 // The running kernel's file service: files written through the packet protocol land in a folder
-// that stands for the controller's flash file system, and are read back out of it. Every packet
-// is checked (sync, len, sum, seq, last) and answered as the controller answers; faults by
-// option.
+// that stands for the controller's flash file system, and are read back out of it. Every field
+// the program sends is checked as the controller checks it: a packet that breaks the protocol
+// is refused (status 0x0014), a control message that does is left unanswered, and each is
+// reported as an "error" event, so a test can fail on it. Faults by option.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +35,9 @@ struct FileServiceFaults {
 
 struct FileServiceEvent {
     std::string what;    // "file" (a file stored), "sent" (a file read out), "corrupt" (a
-                         // read served with a byte changed), "unanswered" (a read request
-                         // left without a reply), "error" (the program broke the protocol)
+                         // read served with a byte changed), "refused" (a read request
+                         // refused), "unanswered" (a read request taken and left without
+                         // its file), "error" (the program broke the protocol)
     std::string detail;  // the file name, or what was wrong
     size_t size = 0;
 };
@@ -58,18 +60,25 @@ class FileService {
     struct Incoming;
 
     bool Answer(uint16_t status, uint16_t seq);
-    void OnPacket(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
-    void OnControl(uint16_t seq);
+    // False when the packet is refused.
+    bool OnPacket(const std::vector<uint8_t>& packet);
+    bool OnReadRequest(const std::vector<uint8_t>& packet);
+    bool OnCommand(bool last, const std::vector<uint8_t>& payload);
+    bool OnData(uint16_t seq, bool last, const std::vector<uint8_t>& packet);
+    void OnControl(uint16_t status, uint16_t seq);
+    // Checks of a file once it is known to be whole.
+    void CheckWholeFile();
     // Sends a file to the program: status-10 reply, then segments of packets, each waiting for
     // its acknowledgement.
-    void SendFile(const std::string& name);
+    void SendFile(const std::string& name, const std::vector<uint8_t>& request);
     // The file as the controller holds it: what this kernel was sent, else the folder's.
     bool Lookup(const std::string& name, std::vector<uint8_t>* content) const;
     void CorruptIfAsked(const std::string& name, std::vector<uint8_t>* content);
     bool SendPacketAcknowledged(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
     bool AwaitBytes(const std::vector<uint8_t>& expected);
     void StoreFile();
-    void Error(const std::string& what);
+    // Reports a protocol error; false, for `return Error(...)` in a check.
+    bool Error(const std::string& what);
 
     PacedLine& m_line;
     std::string m_folder;
@@ -83,16 +92,25 @@ class FileService {
     uint32_t m_sent = 0;     // packets sent by the read service, for its faults
     int m_refusals = 0;
     bool m_silent = false;
+    bool m_inNoise = false;
     int m_busyLeft = 0;
     // The file being written.
     bool m_active = false;
     std::string m_name;
     uint16_t m_command = 0;
     uint32_t m_segmentLength = 0;
+    size_t m_nameField = 0;
     uint16_t m_expectedSeq = 0;
-    size_t m_segmentBytes = 0;    // file bytes of the segment under way
-    bool m_complete = false;      // the file is known to be whole
-    bool m_segmentStart = false;  // the next data packet opens a new segment
+    size_t m_segmentBytes = 0;           // file bytes of the segment under way
+    size_t m_segmentAnnounced = 0;       // what its header announced (0: the first segment)
+    bool m_complete = false;             // the file is known to be whole
+    bool m_segmentStart = false;         // the next data packet opens a new segment
+    bool m_inSegment = false;            // packets of a segment are due
+    bool m_control1Due = false;          // a handshake's first message came; its second is due
+    bool m_lastSegmentShort = false;     // the segment before the handshake was the file's last
+    std::vector<uint8_t> m_lastPacket;   // the last packet taken, to compare a repeat with
+    std::vector<uint8_t> m_refusedRead;  // a refused read request, to compare its repeat with
+    std::vector<uint8_t> m_lastAck;      // the program's last acknowledgement of a read
     std::vector<uint8_t> m_data;
     // Every file stored since this kernel started, so that it can be read back without a
     // folder; and the corrupted reads still due for each name.

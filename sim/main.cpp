@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -71,13 +72,23 @@ const char kUsage[] =
     "  --receive               image receiver only, one image after another\n"
     "  --echo                  send back every byte received (line tests)\n"
     "stages: loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core\n"
-    "        core (the running kernel's file service)\n";
+    "        core (the running kernel's file service)\n"
+    "A protocol error of the program's (a field the controller would refuse) is refused as the\n"
+    "controller refuses it, printed as \"plcsim: protocol error: ...\" on stderr and logged as\n"
+    "\"error\"; the exit status is then 3, also when ended by a signal.\n";
 
 std::string g_link;
+// Protocol errors of the program's seen so far: the exit status tells a harness of them.
+std::atomic<int> g_protocolErrors{0};
+constexpr int kExitProtocolErrors = 3;
+
+int ExitStatus(int status) {
+    return g_protocolErrors.load() ? kExitProtocolErrors : status;
+}
 
 void OnSignal(int) {
     if (!g_link.empty()) ::unlink(g_link.c_str());
-    _exit(0);
+    _exit(ExitStatus(0));
 }
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -236,6 +247,10 @@ class Recorder {
     }
 
     void operator()(const BootEvent& e) {
+        if (e.what == "error") {
+            ++g_protocolErrors;
+            std::fprintf(stderr, "plcsim: protocol error: %s\n", e.detail.c_str());
+        }
         if (m_log.is_open()) {
             using namespace std::chrono;
             m_log << duration_cast<milliseconds>(steady_clock::now() - m_start).count() << ' '
@@ -274,6 +289,9 @@ int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
     for (;;) {
         XmodemReceiver receiver(line, o.boot.receiverFaults, o.boot.requestIntervalMs,
                                 o.boot.idleTimeoutMs);
+        receiver.SetErrorObserver([&](const std::string& what) {
+            record(BootEvent{"error", what, {}});
+        });
         std::vector<uint8_t> image;
         const ReceiveStatus status = receiver.Receive(&image);
         if (status == ReceiveStatus::Complete) {
@@ -284,7 +302,7 @@ int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
                           "image",
                           {}});
         }
-        if (o.once) return status == ReceiveStatus::Complete ? 0 : 1;
+        if (o.once) return ExitStatus(status == ReceiveStatus::Complete ? 0 : 1);
         line.Discard();
     }
 }
@@ -321,7 +339,7 @@ int main(int argc, char** argv) {
         BootLoader loader(line, run);
         loader.SetObserver([&](const BootEvent& e) { record(e); });
         const bool completed = loader.Run();
-        if (options.once) return completed ? 0 : 1;
+        if (options.once) return ExitStatus(completed ? 0 : 1);
         line.Discard();
         // A controller read in its running kernel is reflashed next, and the reflashed one is
         // read again by the next run of the program; a run given up half-way starts over where

@@ -20,6 +20,10 @@ XmodemReceiver::XmodemReceiver(PacedLine& line, ReceiverFaults faults, uint32_t 
       m_requestIntervalMs(requestIntervalMs),
       m_idleTimeoutMs(idleTimeoutMs) {}
 
+void XmodemReceiver::Error(const std::string& what) {
+    if (m_onError) m_onError(what);
+}
+
 bool XmodemReceiver::SendByte(uint8_t byte) {
     return m_line.Reply(&byte, 1);
 }
@@ -54,35 +58,58 @@ ReceiveStatus XmodemReceiver::Receive(std::vector<uint8_t>* image) {
     std::map<uint32_t, int> naksLeft = m_faults.nakBlock;
     int eotNaksLeft = m_faults.eotNaks;
     uint8_t block[kBlockSize];
+    // The last block taken and a sound block refused: a sender repeats either unchanged.
+    std::vector<uint8_t> taken, refused;
+    bool noise = false;
     for (;;) {
         if (c == kSoh) {
+            noise = false;
             block[0] = c;
             const size_t got = m_line.ReceiveAll(block + 1, kBlockSize - 1, kBlockRestMs);
             const bool whole = got == kBlockSize - 1;
-            const uint16_t crc = static_cast<uint16_t>(block[131] << 8 | block[132]);
+            const uint16_t crc = static_cast<uint16_t>(block[kCrcAt] << 8 | block[kCrcAt + 1]);
             const bool sound = whole && static_cast<uint8_t>(block[1] + block[2]) == 0xFF &&
                                Crc16(block + 3, kDataSize) == crc;
+            const std::vector<uint8_t> bytes(block, block + kBlockSize);
             if (!sound) {
+                // A pseudo-terminal damages nothing: the sender built it so. Before the first
+                // block, though, a program that does not know the controller sits in its boot
+                // loader may be talking to its kernel: short bursts are noise then.
+                if (whole || blocksTaken > 0) {
+                    Error("block " + std::to_string(block[1]) +
+                          (whole ? " damaged" : " cut short"));
+                }
                 m_line.Discard();
                 if (!SendByte(kNak)) return ReceiveStatus::LineLost;
             } else if (block[1] == static_cast<uint8_t>(expected - 1) && blocksTaken > 0) {
                 // Our ACK was lost and the sender repeats the block: take it once only.
+                if (bytes != taken)
+                    Error("block " + std::to_string(block[1]) + " repeated with other bytes");
                 if (!Acknowledge()) return ReceiveStatus::LineLost;
             } else if (block[1] != expected) {
+                Error("block " + std::to_string(block[1]) + " where " + std::to_string(expected) +
+                      " is due");
                 const uint8_t cancel[] = {kCan, kCan};
                 m_line.Reply(cancel, sizeof(cancel));
                 return ReceiveStatus::Cancelled;
+            } else if (!refused.empty() && bytes != refused) {
+                Error("block " + std::to_string(block[1]) + " sent again with other bytes");
+                refused.clear();
+                if (!SendByte(kNak)) return ReceiveStatus::LineLost;
             } else {
+                refused.clear();
                 const uint32_t index = blocksTaken + 1;
                 auto nak = naksLeft.find(index);
                 if (nak != naksLeft.end() && nak->second > 0) {
                     --nak->second;
+                    refused = bytes;
                     if (!SendByte(kNak)) return ReceiveStatus::LineLost;
                 } else if (index == m_faults.canAfterBlock) {
                     SendByte(kCan);
                     return ReceiveStatus::Cancelled;
                 } else {
                     image->insert(image->end(), block + 3, block + 3 + kDataSize);
+                    taken = bytes;
                     ++blocksTaken;
                     ++expected;
                     if (blocksTaken == m_faults.silentAfterBlock) return FallSilent();
@@ -90,8 +117,14 @@ ReceiveStatus XmodemReceiver::Receive(std::vector<uint8_t>* image) {
                 }
             }
         } else if (c == kEot) {
-            if (m_faults.eotUnanswered) return FallSilent();
-            if (eotNaksLeft > 0) {
+            noise = false;
+            if (blocksTaken == 0) {
+                // Even an empty image is one block of fill: an EOT first ends nothing.
+                Error("end of transfer before block 1");
+                if (!SendByte(kNak)) return ReceiveStatus::LineLost;
+            } else if (m_faults.eotUnanswered) {
+                return FallSilent();
+            } else if (eotNaksLeft > 0) {
                 --eotNaksLeft;
                 if (!SendByte(kNak)) return ReceiveStatus::LineLost;
             } else {
@@ -99,6 +132,9 @@ ReceiveStatus XmodemReceiver::Receive(std::vector<uint8_t>* image) {
             }
         } else if (c == kCan) {
             return ReceiveStatus::Cancelled;
+        } else if (!noise && blocksTaken > 0) {
+            Error("bytes between blocks");
+            noise = true;
         }
         // Anything else is line noise between blocks: wait for the next start of a block.
         const uint32_t wait =

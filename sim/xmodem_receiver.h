@@ -1,10 +1,14 @@
 // The boot loader's image receiver: XMODEM-CRC as a receiver should do it (CRC, block numbers
 // and complements checked, duplicates acknowledged and dropped, the padded image kept whole),
-// with the faults a test may ask for.
+// with the faults a test may ask for. What the sender breaks (a damaged block on a line that
+// damages nothing, a block repeated with other bytes, one out of order, an EOT before any
+// block, bytes between blocks) is refused as a receiver refuses it and reported.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "sim/paced_line.h"
@@ -27,14 +31,20 @@ class XmodemReceiver {
 
     // Asks with "C" until the sender starts, then takes one image.
     ReceiveStatus Receive(std::vector<uint8_t>* image);
+    // Told of every protocol error of the sender's.
+    void SetErrorObserver(std::function<void(const std::string&)> observer) {
+        m_onError = std::move(observer);
+    }
 
   private:
     bool SendByte(uint8_t byte);
     bool Acknowledge();
     ReceiveStatus FallSilent();
+    void Error(const std::string& what);
 
     PacedLine& m_line;
     ReceiverFaults m_faults;
     uint32_t m_requestIntervalMs;
     uint32_t m_idleTimeoutMs;
+    std::function<void(const std::string&)> m_onError;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "fuzz_line.h"
 #include "identity/read_thread.h"
 
 namespace {
@@ -16,15 +17,6 @@ struct Ui final : IReaderUi {
     std::string GetSelectedPortText() override { return "COM1"; }
     void ReportIdentity(bool, bool) override {}
 };
-
-const std::string& Folder() {
-    static const std::string folder = [] {
-        char name[] = "/tmp/plcflash-fuzz-XXXXXX";
-        if (!mkdtemp(name)) std::abort();
-        return std::string(name) + "/";
-    }();
-    return folder;
-}
 
 }  // namespace
 
@@ -44,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FakeClock clock;
     Ui ui;
     CReadThread reader(ui, driver, clock);
-    reader.SetTargetFolder(Folder());
+    reader.SetTargetFolder(FuzzFolder());
     reader.GetPortNumber();
     const int result = reader.FetchFile("calib.inc");
-    const std::string partial = Folder() + "~calib.inc.part";
+    const std::string partial = FuzzFolder() + "~calib.inc.part";
     if (access(partial.c_str(), F_OK) == 0) std::abort();  // a partial copy was left behind
-    if (result == ResultDone) unlink((Folder() + "calib.inc").c_str());
+    if (result == ResultDone) unlink((FuzzFolder() + "calib.inc").c_str());
     return 0;
 }

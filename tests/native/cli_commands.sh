@@ -14,9 +14,24 @@ failures=0
 start_sim() {
     local link=$1
     shift
-    "$sim" --link "$link" "$@" >/dev/null 2>&1 &
+    "$sim" --link "$link" "$@" >/dev/null 2>>"$work/sims.err" &
     sim_pid=$!
     for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+}
+# stop_sim PID...: ends the controllers; one that saw the program break its protocol exits
+# with 3, and that fails the run whatever else went right.
+stop_sim() {
+    local pid status
+    for pid in "$@"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        status=$?
+        if [ "$status" -eq 3 ]; then
+            echo "FAIL the controller counted protocol errors:"
+            grep 'protocol error' "$work/sims.err" | tail -n 5
+            failures=$((failures + 1))
+        fi
+    done
 }
 check() {  # name expected-status plcsim-options...
     local name=$1 expected=$2
@@ -27,8 +42,7 @@ check() {  # name expected-status plcsim-options...
     start_sim "$line" --receive --request-ms 50 --idle-ms 2000 "$@"
     "$cli" send-image --port "$line" "$work/image.bin" >/dev/null 2>&1
     local status=$?
-    kill $sim_pid
-    wait $sim_pid 2>/dev/null
+    stop_sim $sim_pid
     if [ "$status" -eq "$expected" ]; then
         echo "ok   $name: $status"
     else
@@ -66,8 +80,7 @@ else
         failures=$((failures + 1))
     fi
 fi
-kill $sim_pid
-wait $sim_pid 2>/dev/null
+stop_sim $sim_pid
 
 "$cli" send-image --port "$work/none" "$work/missing.bin" >/dev/null 2>&1
 status=$?
@@ -101,8 +114,7 @@ if [ $status -eq 21 ] && [ -z "$(ls "$work/flash")" ]; then
 else
     echo "FAIL write-file with a missing file: exit $status"; failures=$((failures + 1))
 fi
-kill $sim_pid
-wait $sim_pid 2>/dev/null
+stop_sim $sim_pid
 
 # flash: the sample installation, through plcsim's whole boot loader; the controller ends up
 # with both loaders, the kernel and every data file.
@@ -132,8 +144,7 @@ if [ $ok = 1 ]; then
 else
     echo "FAIL flash: exit $status"; cat "$work/flash.log"; failures=$((failures + 1))
 fi
-kill $sim_pid
-wait $sim_pid 2>/dev/null
+stop_sim $sim_pid
 
 # flash against a controller that always stores the identity file damaged: written twice, then
 # the run fails naming it.
@@ -147,8 +158,7 @@ else
     echo "FAIL flash with a damaging controller: exit $status"; cat "$work/damaging.log"
     failures=$((failures + 1))
 fi
-kill $sim_pid
-wait $sim_pid 2>/dev/null
+stop_sim $sim_pid
 
 # backup: the controller's two files under backup/<MAC>/<stamp>/; the same reading again makes
 # no new folder; a controller without calib.inc is no error. identity leaves the current
@@ -181,8 +191,7 @@ if [ $ok = 1 ]; then
 else
     echo "FAIL backup and identity"; cat "$work/identity.out"; ls -R "$work/bk" "$work/bk2"; failures=$((failures + 1))
 fi
-kill $sim_pid $sim2_pid
-wait $sim_pid $sim2_pid 2>/dev/null
+stop_sim $sim_pid $sim2_pid
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
 ports=$("$cli" list-ports)

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "fakes.h"
+#include <tuple>
+
 #include "flash/math_thread.h"
+#include "scripted_rig.h"
 
 namespace {
 
-struct Rig {
-    PortScript script;
-    ScriptedDriver driver{script};
-    RecordingUi ui;
-    FakeClock clock;
-    TestEngine engine{ui, driver, clock};
-    Rig() { engine.OpenEnginePort(); }
+struct Rig : ScriptedRig<RecordingUi, TestEngine> {
+    Rig() { worker.OpenEnginePort(); }
 };
 
 struct WaitCase {
@@ -41,73 +38,83 @@ TEST(WaitForText, FindsTheTextAcrossChunksAndDropsWhatFollowsANul) {
     for (const auto& c : cases) {
         Rig rig;
         for (const auto& chunk : c.chunks) rig.script.reads.push_back({chunk, false});
-        rig.engine.WaitForText(c.awaited);
+        rig.worker.WaitForText(c.awaited);
         EXPECT_EQ(rig.script.readCalls, c.readsExpected) << c.name;
-        EXPECT_EQ(rig.engine.GetReceived(), c.receivedExpected) << c.name;
+        EXPECT_EQ(rig.worker.GetReceived(), c.receivedExpected) << c.name;
     }
 }
 
 TEST(WaitForText, TextAlreadyReceivedNeedsNoRead) {
     Rig rig;
     rig.script.reads.push_back({"CCC then more", false});
-    rig.engine.WaitForText("CCC");
-    rig.engine.WaitForText("then");
+    rig.worker.WaitForText("CCC");
+    rig.worker.WaitForText("then");
     EXPECT_EQ(rig.script.readCalls, 1u);
-    rig.engine.ClearReceived();
-    rig.engine.WaitForText("");  // the empty text is in every received text
+    rig.worker.ClearReceived();
+    rig.worker.WaitForText("");  // the empty text is in every received text
     EXPECT_EQ(rig.script.readCalls, 1u);
 }
 
 TEST(WaitForText, ReadsAtMostEightyBytesAtATime) {
     Rig rig;
     rig.script.reads.push_back({std::string(200, 'x') + "END", false});
-    rig.engine.WaitForText("END");
+    rig.worker.WaitForText("END");
     EXPECT_EQ(rig.script.readCalls, 3u);
 }
 
 TEST(WaitForText, SilenceRaisesNoAnswerAndAFailedReadRaisesIoError) {
     Rig silent;
-    EXPECT_EQ(RaisedBy([&] { silent.engine.WaitForText("CCC"); }), ResultNoAnswer);
+    EXPECT_EQ(RaisedBy([&] { silent.worker.WaitForText("CCC"); }), ResultNoAnswer);
     Rig broken;
     broken.script.reads.push_back({"", true});
-    EXPECT_EQ(RaisedBy([&] { broken.engine.WaitForText("CCC"); }), ResultIoError);
+    EXPECT_EQ(RaisedBy([&] { broken.worker.WaitForText("CCC"); }), ResultIoError);
 }
 
 TEST(WaitForTextCounting, CountsEveryByteReadIntoTheBar) {
     Rig rig;
-    rig.engine.SetTotal(6144);
+    rig.worker.SetTotal(6144);
     // 7000 bytes in all, a NUL among them: counted, though not kept as text.
     std::string first(3000, '.');
     first[100] = '\0';
     rig.script.reads.push_back({first, false});
     rig.script.reads.push_back({std::string(3991, '.') + "bad pages", false});
-    rig.engine.WaitForTextCounting("bad pages");
+    rig.worker.WaitForTextCounting("bad pages");
     ASSERT_FALSE(rig.ui.positions.empty());
-    EXPECT_EQ(rig.engine.GetProgressDone(), 7000u);
+    EXPECT_EQ(rig.worker.GetProgressDone(), 7000u);
     EXPECT_EQ(rig.ui.positions.back(), 113u);  // 7000 * 100 / 6144, truncated
     EXPECT_EQ(rig.ui.positions.front(), 1u);   // 80 * 100 / 6144
 }
 
 TEST(WaitForTextLenient, SilencePausesTwelveSecondsThenReturnsOtherCodesPass) {
     Rig silent;
-    silent.engine.WaitForTextLenient("Loading PLC core completed!");
+    silent.worker.WaitForTextLenient("Loading PLC core completed!");
     EXPECT_EQ(silent.clock.sleeps, std::vector<uint32_t>{12000});
 
     Rig stopped;
-    stopped.engine.RequestStop();
-    EXPECT_EQ(RaisedBy([&] { stopped.engine.WaitForTextLenient("x"); }), ResultStopped);
+    stopped.worker.RequestStop();
+    EXPECT_EQ(RaisedBy([&] { stopped.worker.WaitForTextLenient("x"); }), ResultStopped);
     EXPECT_TRUE(stopped.clock.sleeps.empty());
 
     Rig found;
     found.script.reads.push_back({"Loading PLC core completed!", false});
-    found.engine.WaitForTextLenient("Loading PLC core completed!");
+    found.worker.WaitForTextLenient("Loading PLC core completed!");
     EXPECT_TRUE(found.clock.sleeps.empty());
+}
+
+// The boot loader erases before it answers: the engine waits 7 s for a reply to begin, and
+// 200 ms of silence ends one.
+TEST(OpenEnginePort, SetsTheFlashingTimeOuts) {
+    Rig rig;
+    const CommTimeouts& t = rig.script.timeouts;
+    EXPECT_EQ(std::tie(t.readTotalConstant, t.readTotalMultiplier, t.readInterval,
+                       t.writeTotalConstant, t.writeTotalMultiplier),
+              std::make_tuple(7000u, 20u, 200u, 5000u, 1u));
 }
 
 TEST(SendAnswer, WritesOneByteWithoutLineEnd) {
     Rig rig;
-    rig.engine.SendAnswer('b');
-    rig.engine.SendAnswer('y');
+    rig.worker.SendAnswer('b');
+    rig.worker.SendAnswer('y');
     EXPECT_EQ(rig.script.written, "by");
 }
 
@@ -127,8 +134,8 @@ TEST(ReportProgress, PositionIsDoneTimesHundredOverTotalTruncated) {
     };
     for (const auto& c : cases) {
         Rig rig;
-        rig.engine.SetTotal(c.total);
-        for (uint64_t a : c.adds) rig.engine.ReportProgress(a);
+        rig.worker.SetTotal(c.total);
+        for (uint64_t a : c.adds) rig.worker.ReportProgress(a);
         EXPECT_EQ(rig.ui.positions.back(), c.position) << c.total;
     }
 }

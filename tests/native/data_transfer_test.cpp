@@ -64,18 +64,20 @@ struct Controller {
         return kStatusOk;
     };
     std::map<uint16_t, int> sends;
+    // What answers the n-th control message (from 0) instead of the usual answers.
+    std::map<int, std::vector<std::string>> controlAnswers;
+    int controls = 0;
 
     void Attach(PortScript& script) {
         script.onWrite = [this](const std::string& bytes, PortScript& s) {
             const uint16_t seq = static_cast<uint16_t>(static_cast<uint8_t>(bytes[4]) |
                                                        static_cast<uint8_t>(bytes[5]) << 8);
             if (static_cast<uint8_t>(bytes[0]) == 0x55) {
-                if (seq == 0) {
-                    s.reads.push_back({std::string(8, 'x'), false});
-                    s.reads.push_back({std::string(2, 'y'), false});
-                } else {
-                    s.reads.push_back({Reply(kStatusOk, 1), false});
-                }
+                std::vector<std::string> answers = {std::string(8, 'x'), std::string(2, 'y')};
+                if (seq != 0) answers = {Reply(kStatusOk, 1)};
+                const auto custom = controlAnswers.find(controls++);
+                if (custom != controlAnswers.end()) answers = custom->second;
+                for (const std::string& a : answers) s.reads.push_back({a, false});
                 return;
             }
             s.reads.push_back({Reply(status(seq, ++sends[seq]), seq), false});
@@ -134,6 +136,7 @@ struct SegmentCase {
     const char* name;
     std::string fileName;
     size_t size;
+    std::string command;  // command, segment length and F: the command packet's first six bytes
     // (seq, len, last) of each packet; a control message as (-1, seq, 0)
     std::vector<std::tuple<int, int, bool>> frames;
     std::vector<std::string> segmentStarts;  // first four bytes of each later segment
@@ -161,26 +164,55 @@ const std::vector<std::tuple<int, int, bool>> kCommand = {{1, 128, false}};
 const std::vector<std::tuple<int, int, bool>> kHandshake = {{-1, 0, false}, {-1, 1, false}};
 
 TEST_F(DataFolder, LargerFilesGoInSegmentsOfPackets) {
+    // cfg.txt and abcdef have F = 8: T = 14 + size, and 114 file bytes fit the command packet.
     const SegmentCase cases[] = {
+        {"T = 128: the whole file in the command packet",
+         "cfg.txt",
+         114,
+         std::string("\x2f\x00\x72\x00\x08\x00", 6),
+         Join({{{1, 128, true}}, kHandshake}),
+         {}},
+        {"T = 129: one byte left for a packet of its own",
+         "cfg.txt",
+         115,
+         std::string("\x2f\x00\x73\x00\x08\x00", 6),
+         Join({kCommand, Segment(2, 1), kHandshake}),
+         {}},
         {"1000 bytes: one segment of 886 in 7 packets",
          "cfg.txt",
          1000,
+         std::string("\x2f\x00\xe8\x03\x08\x00", 6),
          Join({kCommand, Segment(2, 886), kHandshake}),
+         {}},
+        {"T = 4500: still announced as one segment",
+         "cfg.txt",
+         4486,
+         std::string("\x2f\x00\x86\x11\x08\x00", 6),
+         Join({kCommand, Segment(2, 4486 - 114), kHandshake}),
+         {}},
+        {"T = 4501: announced in segments, sent as one",
+         "cfg.txt",
+         4487,
+         std::string("\x2f\x01\x94\x11\x08\x00", 6),
+         Join({kCommand, Segment(2, 4487 - 114), kHandshake}),
          {}},
         {"4500 bytes, announced in segments, sent as one",
          "cfg.txt",
          4500,
+         std::string("\x2f\x01\x94\x11\x08\x00", 6),
          Join({kCommand, Segment(2, 4500 - 114), kHandshake}),
          {}},
         {"2 x 4500 + 1000 bytes: three segments",
          "cfg.txt",
          10000,
+         std::string("\x2f\x01\x94\x11\x08\x00", 6),
          Join({kCommand, Segment(2, 4386), kHandshake, Segment(1, 4504), kHandshake,
                Segment(1, 1004), kHandshake}),
          {"\x30\x01\x94\x11", "\x30\x01\xe8\x03"}},
         {"exactly 2 x 4500: two segments",
          "abcdef",
          9000,
+         std::string("\x2f\x01\x94\x11\x08\x00", 6),
          Join({kCommand, Segment(2, 4500 - 114), kHandshake, Segment(1, 4504), kHandshake}),
          {"\x30\x01\x94\x11"}},
     };
@@ -212,6 +244,7 @@ TEST_F(DataFolder, LargerFilesGoInSegmentsOfPackets) {
             EXPECT_EQ(f.last, last) << c.name << " frame " << i;
             std::string payload = f.payload;
             if (i == 0) {
+                EXPECT_EQ(payload.substr(0, 6), c.command) << c.name;
                 payload.erase(0, 6 + 8);  // command fields and the name field
             } else if (segmentStart) {
                 starts.push_back(payload.substr(0, 4));
@@ -256,8 +289,13 @@ TEST_F(DataFolder, SendRuleResendsUntilAcceptedAndGivesUpAfterTheFourthSend) {
          [](uint16_t, int send) { return send < 3 ? kStatusBad : kStatusOk; }, "", -1, 3},
         {"never accepted: the fourth send raises 3", [](uint16_t, int) { return kStatusBad; }, "",
          ResultProtocol, 4},
-        {"a reply of four bytes raises 3", [](uint16_t, int) { return kStatusOk; }, "\x55\x55",
-         ResultProtocol, 1},
+        {"a reply of four bytes raises 3", [](uint16_t, int) { return kStatusOk; },
+         std::string("\x55\x55\x0a\x00", 4), ResultProtocol, 1},
+        {"status 0x000A under another sequence number: sent again",
+         [](uint16_t, int) { return kStatusOk; }, Reply(kStatusOk, 2), -1, 2},
+        {"status 0x000A under another first word: sent again",
+         [](uint16_t, int) { return kStatusOk; }, std::string("\x66\x66\x0a\x00\x01\x00", 6), -1,
+         2},
     };
     for (const auto& c : cases) {
         Write("cfg.txt", Pattern(50));
@@ -265,9 +303,14 @@ TEST_F(DataFolder, SendRuleResendsUntilAcceptedAndGivesUpAfterTheFourthSend) {
         m_script.reads.clear();
         m_controller.sends.clear();
         m_controller.status = c.status;
+        bool replaced = false;
         if (!c.reply.empty()) {
-            m_script.onWrite = [&](const std::string&, PortScript& s) {
-                s.reads.push_back({std::string("\x55\x55\x0a\x00", 4), false});
+            // The first send gets the case's reply, the later ones the usual.
+            m_script.onWrite = [&, usual = m_script.onWrite](const std::string& bytes,
+                                                             PortScript& s) {
+                if (replaced) return usual(bytes, s);
+                replaced = true;
+                s.reads.push_back({c.reply, false});
             };
         }
         EXPECT_EQ(Send("cfg.txt"), c.raised) << c.name;
@@ -275,6 +318,36 @@ TEST_F(DataFolder, SendRuleResendsUntilAcceptedAndGivesUpAfterTheFourthSend) {
         for (const Frame& f : Frames(m_script.written)) commandSends += !f.control && f.seq == 1;
         EXPECT_EQ(commandSends, c.commandSends) << c.name;
         m_controller.Attach(m_script);
+        m_engine.Close();
+    }
+}
+
+TEST_F(DataFolder, HandshakeAnswersOfTheWrongLengthRaiseThree) {
+    // cfg.txt of 9000 bytes: control messages 0 and 1 make the segment handshake, 2 and 3 the
+    // end handshake.
+    const std::string eight(8, 'x');
+    struct Case {
+        const char* name;
+        std::map<int, std::vector<std::string>> answers;
+        int raised;
+    };
+    const Case cases[] = {
+        {"segment handshake: seven bytes where eight are due", {{0, {"xxxxxxx"}}}, ResultProtocol},
+        {"segment handshake: one byte where two are due", {{0, {eight, "y"}}}, ResultProtocol},
+        {"segment handshake: a reply of five bytes",
+         {{1, {Reply(kStatusOk, 1).substr(0, 5)}}},
+         ResultProtocol},
+        {"end handshake: seven bytes where eight are due", {{2, {"xxxxxxx"}}}, ResultProtocol},
+        {"end handshake: the eight alone", {{2, {eight}}}, -1},
+        {"end handshake: the eight and three more", {{2, {eight, "yyy"}}}, -1},
+    };
+    Write("cfg.txt", Pattern(9000));
+    for (const auto& c : cases) {
+        Controller controller;
+        controller.controlAnswers = c.answers;
+        controller.Attach(m_script);
+        m_script.reads.clear();
+        EXPECT_EQ(Send("cfg.txt"), c.raised) << c.name;
         m_engine.Close();
     }
 }

@@ -29,7 +29,7 @@ struct PortScript {
     bool failSetTimeouts = false;
     bool failWrite = false;
     int shortWriteBy = 0;
-    LineSettings reported{9600, 7, 2, 2, false, true, true};
+    LineSettings reported{9600, 7, Parity::Even, StopBits::Two, false, true, true};
     LineSettings applied{};
     CommTimeouts timeouts{};
     int purges = 0;

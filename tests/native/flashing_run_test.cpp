@@ -100,6 +100,8 @@ class FlashRun {
         m_engine = nullptr;
         sim.join();
         EXPECT_EQ(ui.results.size(), 1u);
+        // The controller refuses what breaks its protocol, whatever the run's result.
+        for (const auto& e : events) EXPECT_NE(e.rfind("error ", 0), 0u) << e;
         if (getenv("PLCFLASH_TEST_TRACE")) {
             for (const auto& e : events) fprintf(stderr, "sim: %s\n", e.c_str());
             for (const auto& m : ui.messages) fprintf(stderr, "box: %s\n", m.c_str());

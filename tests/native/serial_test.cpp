@@ -108,8 +108,8 @@ TEST(Worker, SetupPortRaisesPerFailingStepAndAppliesABinaryLine) {
         if (c.raised == -1) {
             EXPECT_EQ(script.applied.baudRate, 115200u);
             EXPECT_EQ(script.applied.byteSize, 8);
-            EXPECT_EQ(script.applied.parity, 0);
-            EXPECT_EQ(script.applied.stopBits, 0);
+            EXPECT_EQ(script.applied.parity, Parity::None);
+            EXPECT_EQ(script.applied.stopBits, StopBits::One);
             // The driver reported XON/XOFF and replacement on: both must go off.
             EXPECT_FALSE(script.applied.softwareFlowControl);
             EXPECT_FALSE(script.applied.replaceCharacters);

@@ -71,36 +71,97 @@ BootOptions StartAt(BootStage stage) {
     return o;
 }
 
-TEST(SimConsole, KernelMenuAnsweredThenTheImageIsRequested) {
-    SimRig rig(StartAt(BootStage::KernelMenu));
-    rig.engine().WaitForText(BootLoader::kKernelMenuPrompt);
-    rig.engine().ClearReceived();
-    rig.engine().SendAnswer('k');
-    rig.engine().WaitForText("CCC");
-    auto events = rig.Events();
-    EXPECT_NE(std::find(events.begin(), events.end(), "answer k"), events.end());
+// One exchange: the letter the engine sends (none: it only waits) and the text it then waits for.
+struct ConsoleStep {
+    char answer;
+    const char* awaited;
+    bool echoed;  // the console echoes an accepted letter; a refused one gets the question again
+};
+
+struct ConsoleCase {
+    const char* name;
+    BootStage start;
+    BootFaults faults;
+    std::vector<ConsoleStep> steps;
+    // What the boot loader saw and said ("prompt", "answer", "wrong-answer" events), in order.
+    std::vector<std::string> seen;
+    bool faultless;  // the engine broke no rule of the console: no "error" event
+};
+
+void PrintTo(const ConsoleCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
-TEST(SimConsole, AWrongLetterGetsTheQuestionAgain) {
-    SimRig rig(StartAt(BootStage::EraseKernel));
-    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
-    rig.engine().ClearReceived();
-    rig.engine().SendAnswer('x');
-    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
-    rig.engine().SendAnswer('y');
-    rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
-    rig.engine().WaitForText(BootLoader::kKernelMenuPrompt);
+BootFaults Noisy() {
+    BootFaults faults;
+    faults.splitGapMs = 300;  // longer than the engine's 200 ms read interval
+    faults.garbageBytes = 40;
+    return faults;
 }
 
-TEST(SimConsole, PromptsSplitAcrossReadsAndNoisyLinesAreStillFound) {
-    BootOptions options = StartAt(BootStage::EraseKernel);
-    options.faults.splitGapMs = 300;  // longer than the engine's 200 ms read interval
-    options.faults.garbageBytes = 40;
+class SimConsole : public ::testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(SimConsole, TheEngineFindsEachPromptAndTheBootLoaderTakesItsAnswers) {
+    const ConsoleCase& c = GetParam();
+    BootOptions options = StartAt(c.start);
+    options.faults = c.faults;
     SimRig rig(options);
-    rig.engine().WaitForText(BootLoader::kEraseKernelPrompt);
-    rig.engine().SendAnswer('y');
-    rig.engine().WaitForText(BootLoader::kPowerCyclePrompt);
+    for (const ConsoleStep& step : c.steps) {
+        // As the run does: what came before an answer is done with.
+        if (step.answer) {
+            rig.engine().ClearReceived();
+            rig.engine().SendAnswer(step.answer);
+        }
+        ASSERT_EQ(RaisedBy([&] { rig.engine().WaitForText(step.awaited); }), -1)
+            << "waiting for " << step.awaited << " after '" << step.answer << "', received "
+            << rig.engine().GetReceived() << "; the boot loader saw "
+            << ::testing::PrintToString(rig.Events());
+        if (step.answer) {
+            const std::string echo = std::string(1, step.answer) + "\r\n";
+            EXPECT_EQ(rig.engine().GetReceived().find(echo) != std::string::npos, step.echoed)
+                << "'" << step.answer << "' before " << step.awaited;
+        }
+    }
+    std::vector<std::string> seen;
+    bool errors = false;
+    for (const std::string& event : rig.Events()) {
+        const std::string what = event.substr(0, event.find(' '));
+        if (what == "prompt" || what == "answer" || what == "wrong-answer") seen.push_back(event);
+        errors = errors || what == "error";
+    }
+    // The boot loader may go on after the last prompt the engine waited for.
+    ASSERT_GE(seen.size(), c.seen.size());
+    seen.resize(c.seen.size());
+    EXPECT_EQ(seen, c.seen);
+    EXPECT_FALSE(c.faultless && errors) << "the engine broke a rule of the console";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimConsole,
+    ::testing::Values(ConsoleCase{"KernelMenuAnsweredThenTheImageIsRequested",
+                                  BootStage::KernelMenu,
+                                  {},
+                                  {{0, BootLoader::kKernelMenuPrompt, false}, {'k', "CCC", true}},
+                                  {"prompt kernel-menu", "answer k", "prompt kernel"},
+                                  true},
+                      ConsoleCase{"AWrongLetterGetsTheQuestionAgain",
+                                  BootStage::EraseKernel,
+                                  {},
+                                  {{0, BootLoader::kEraseKernelPrompt, false},
+                                   {'x', BootLoader::kEraseKernelPrompt, false},
+                                   {'y', BootLoader::kPowerCyclePrompt, true},
+                                   {0, BootLoader::kKernelMenuPrompt, false}},
+                                  {"prompt erase-kernel", "wrong-answer x", "prompt erase-kernel",
+                                   "answer y", "prompt erase-kernel", "prompt kernel-menu"},
+                                  false},
+                      ConsoleCase{"PromptsSplitAcrossReadsAndNoisyLinesAreStillFound",
+                                  BootStage::EraseKernel,
+                                  Noisy(),
+                                  {{0, BootLoader::kEraseKernelPrompt, false},
+                                   {'y', BootLoader::kPowerCyclePrompt, true}},
+                                  {"prompt erase-kernel", "answer y", "prompt erase-kernel"},
+                                  true}),
+    [](const ::testing::TestParamInfo<ConsoleCase>& param) { return param.param.name; });
 
 struct ReaderUi final : IReaderUi {
     std::string GetSelectedPortText() override { return "COM51"; }
@@ -112,7 +173,7 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-TEST(SimConsole, FormattingDrivesTheBarToItsEndAndReportsBadPages) {
+TEST(SimFormat, FormattingDrivesTheBarToItsEndAndReportsBadPages) {
     // The flash file system holds a calibration file; a folder beside it is not the controller's.
     const std::string flash = MakeTempFolder("sim_format");
     std::ofstream(flash + "/calib.inc", std::ios::binary) << "calibration";

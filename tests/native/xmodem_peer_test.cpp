@@ -97,11 +97,14 @@ TEST(XmodemOverPty, SenderAgainstTheSimulatedReceiver) {
         ASSERT_TRUE(pty.Create(""));
         PacedLine line(pty.MasterFd(), LineTiming{});
         XmodemReceiver receiver(line, c.faults, 50, 1500);
+        std::vector<std::string> errors;
+        receiver.SetErrorObserver([&errors](const std::string& what) { errors.push_back(what); });
         std::vector<uint8_t> image;
         ReceiveStatus status = ReceiveStatus::LineLost;
         std::thread sim([&] { status = receiver.Receive(&image); });
         EXPECT_EQ(SendFromEngine(pty.DevicePath(), path), c.raised) << c.name;
         sim.join();
+        EXPECT_EQ(errors, std::vector<std::string>{}) << c.name;
         if (c.raised == -1) {
             EXPECT_EQ(status, ReceiveStatus::Complete) << c.name;
             EXPECT_EQ(std::string(image.begin(), image.end()), Padded(file)) << c.name;
@@ -155,6 +158,8 @@ TEST(XmodemPeers, LrzszSxToTheSimulatedReceiver) {
     ASSERT_TRUE(pty.Create(""));
     PacedLine line(pty.MasterFd(), LineTiming{});
     XmodemReceiver receiver(line, {}, 100, 5000);
+    std::vector<std::string> errors;
+    receiver.SetErrorObserver([&errors](const std::string& what) { errors.push_back(what); });
     std::vector<uint8_t> image;
     ReceiveStatus status = ReceiveStatus::LineLost;
     std::thread sim([&] { status = receiver.Receive(&image); });
@@ -164,6 +169,7 @@ TEST(XmodemPeers, LrzszSxToTheSimulatedReceiver) {
     close(tty);
     EXPECT_EQ(WaitChild(sx, 20000), 0);
     sim.join();
+    EXPECT_EQ(errors, std::vector<std::string>{});
     EXPECT_EQ(status, ReceiveStatus::Complete);
     EXPECT_EQ(std::string(image.begin(), image.end()), Padded(file));
 }

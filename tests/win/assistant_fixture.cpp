@@ -1,5 +1,6 @@
 #include "assistant_fixture.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "framework/text.h"
@@ -48,7 +49,7 @@ SeenHelp PressHelp(HWND assistant, const std::string& shotName) {
 void Assistant::SetUp() {
     theApp.m_strDevice = "ПЛК-317";
     theApp.m_strVersion = "3.2.1";
-    theApp.m_szAppDir[0] = '\0';  // no dlgs14.bmp where the test runs
+    theApp.m_strAppDir.clear();  // no dlgs14.bmp where the test runs
     theApp.m_pMasterDlg = &m_dlg;
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, previous);
@@ -70,7 +71,10 @@ void Assistant::UseWorkFolder(bool withSystem) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_work = std::string(temp) + "plcflash_" + info->name();
+    // A parameterised case is named "Case/Param": a folder of its own all the same.
+    std::string name = info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    m_work = std::string(temp) + "plcflash_" + name;
     RemoveFolder(m_work);
     CreateDirectoryA(m_work.c_str(), nullptr);
     CreateDirectoryA((m_work + "\\data").c_str(), nullptr);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/tulm_frame.h"
+#include "assistant_fixture.h"
 #include "framework/text.h"
 
 namespace {
@@ -42,6 +43,11 @@ class TestFrame final : public CNewTulmDialog {
         SetPlaceholderID(1010);
         return CNewTulmDialog::OnInitDialog();
     }
+    void OnCancel() override {
+        ++cancels;
+        CNewTulmDialog::OnCancel();
+    }
+    int cancels = 0;
     TestPage& Page(size_t i) { return *m_Pages[i]; }
     HWND Button(int id) const { return GetDlgItem(id); }
     bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(id)) != FALSE; }
@@ -125,8 +131,13 @@ TEST(Frame, CancelOnTheProgressPageDoesNotClose) {
     for (int i = 1; i <= 4; ++i) f.Click(CNewTulmDialog::kNextId);
     ASSERT_EQ(f.Position(), CNewTulmDialog::kProgressPosition);
     f.Click(IDCANCEL);
+    // The dialog manager posts the close box on as Cancel: it has been handled only once the
+    // messages have been dispatched.
     SendMessageW(f.GetSafeHwnd(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(PumpUntil([&f] { return f.cancels == 2; }, 5000))
+        << "the close box never arrived as Cancel";
     EXPECT_TRUE(IsWindow(f.GetSafeHwnd()));
+    EXPECT_EQ(f.Position(), CNewTulmDialog::kProgressPosition);
     f.Click(CNewTulmDialog::kBackId);
     f.Click(IDCANCEL);
     EXPECT_FALSE(IsWindow(f.GetSafeHwnd()));

@@ -108,20 +108,57 @@ TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
     EXPECT_EQ(pageAtBox.welcomeVisible, std::vector<bool>{false}) << "the box comes first";
 }
 
-TEST_F(ProgressRun, CancelReturnsToTheWelcomePageWithoutABox) {
+// The ways a user stops a run: the Cancel button, Esc (given to the assistant's message loop, as
+// the program's own loop does with every message), and the close box (Windows makes it
+// WM_CLOSE, which the dialog manager posts on as Cancel, so it is handled only once the
+// messages are pumped).
+struct StopCase {
+    const char* name;
+    void (*stop)(CMasterDlg& dlg);
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ProgressStop : public ProgressRun, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(ProgressStop, ReturnsToTheWelcomePageWithoutABoxAndTheEngineEnded) {
     BoxWatcher boxes;
     ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_RUN_PORT")));
     // Every run starts its bar at 0 of 0..100.
     EXPECT_EQ(SendMessageW(m_dlg.m_FourthPage.m_Progress, PBM_GETRANGE, FALSE, 0), 100);
     EXPECT_EQ(BarPosition(), 0u);
     ASSERT_TRUE(PumpUntil([this] { return BarPosition() > 0 || RunEnded(); }, 60000));
-    SendMessageW(m_dlg.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 60000));
+    ASSERT_NE(g_pMathThread, nullptr) << "the run ended before it could be stopped";
+    GetParam().stop(m_dlg);
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 30000))
+        << "still on page " << Position() << ", bar at " << BarPosition();
     EXPECT_EQ(Position(), 0);
-    EXPECT_TRUE(IsWindow(m_dlg.GetSafeHwnd())) << "Cancel during a run does not close";
-    for (const SeenBox& box : boxes.Boxes()) {
-        EXPECT_NE(box.caption, "Ошибка") << box.text;
-    }
+    EXPECT_TRUE(IsWindowVisible(m_dlg.m_FirstPage.GetSafeHwnd()));
+    EXPECT_TRUE(IsWindow(m_dlg.GetSafeHwnd())) << "stopping a run does not close the assistant";
+    for (const SeenBox& box : boxes.Boxes()) ADD_FAILURE() << box.caption << ": " << box.text;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ProgressStop,
+    ::testing::Values(StopCase{"CancelButton",
+                               [](CMasterDlg& dlg) {
+                                   SendMessageW(dlg.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+                               }},
+                      StopCase{"Escape",
+                               [](CMasterDlg& dlg) {
+                                   MSG key{GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
+                                   ASSERT_NE(key.hwnd, nullptr);
+                                   if (!dlg.PreTranslateMessage(&key)) {
+                                       TranslateMessage(&key);
+                                       DispatchMessageW(&key);
+                                   }
+                               }},
+                      StopCase{"CloseBox",
+                               [](CMasterDlg& dlg) {
+                                   SendMessageW(dlg.GetSafeHwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+                               }}),
+    [](const ::testing::TestParamInfo<StopCase>& param) { return param.param.name; });
 
 }  // namespace

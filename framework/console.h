@@ -1,0 +1,24 @@
+// What a console program needs of its system: the stop request from the keyboard or the
+// console window, the console's code page, whether output goes to a terminal, and the current
+// folder. Win32 implementation in console_win32.cpp, POSIX one in console_posix.cpp.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+using StopRequestHandler = void (*)();
+
+// Calls `onStop` when the user asks the program to stop: Ctrl-C, Ctrl-Break or closing the
+// console window on Windows (on a thread of the console's), SIGINT or SIGTERM elsewhere (in the
+// signal handler, so `onStop` may only do what a signal handler may). A wait of the program
+// for input gives up too rather than being resumed.
+void InstallStopRequestHandler(StopRequestHandler onStop);
+
+// The program's texts are Windows-1251: the console shows them so where it has a code page.
+void UseConsoleCodePage1251();
+
+// True when `stream` is a terminal (a console window) rather than a file or a pipe.
+bool IsTerminal(std::FILE* stream);
+
+// Makes `folder` the current folder; false when it cannot be entered.
+bool EnterFolder(const std::string& folder);
