@@ -50,5 +50,7 @@ dist: windows windows32
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
+# The Wine tests' immutable installation (chattr +i) stops even root's rm.
 clean:
+	-chattr -R -i build/run/locked-install 2>/dev/null
 	rm -rf build

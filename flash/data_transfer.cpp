@@ -7,6 +7,7 @@
 #include "flash/file_fetch.h"
 #include "flash/math_thread.h"
 #include "flash/packet.h"
+#include "framework/file.h"
 #include "framework/find.h"
 
 using namespace packet;
@@ -47,58 +48,91 @@ const char* CMathThread::GetFaultReason() const {
     return "";
 }
 
-void CMathThread::CheckDataFile(const std::string& path) {
+void CMathThread::CheckNameFits(const std::string& path) {
     if (NameFieldLength(NameOf(path).size()) > kMaxNameField) {
         RaiseBadFile(path, FileFault::NameTooLong);
     }
+}
+
+void CMathThread::CheckDataFile(const std::string& path) {
+    CheckNameFits(path);
     CheckFile(path);
 }
 
 uint32_t CMathThread::CheckFile(const std::string& path, uint64_t* size) {
+    const std::string content = ReadWholeFile(path);
+    if (size) *size = content.size();
+    return Crc32(content.data(), content.size());
+}
+
+std::string CMathThread::ReadWholeFile(const std::string& path) {
     CFile file;
     if (!file.Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
+    std::string content;
     uint8_t buffer[4096];
-    uint64_t total = 0;
-    CCrc32 crc;
     for (uint32_t got; (got = file.Read(buffer, sizeof(buffer))) > 0;) {
-        total += got;
-        crc.Update(buffer, got);
+        content.append(reinterpret_cast<const char*>(buffer), got);
     }
-    if (file.Failed() || total != file.GetLength()) RaiseBadFile(path, FileFault::CannotRead);
-    if (size) *size = total;
-    return crc.Value();
+    if (file.Failed() || content.size() != file.GetLength()) {
+        RaiseBadFile(path, FileFault::CannotRead);
+    }
+    return content;
 }
 
-std::vector<std::string> CMathThread::CheckDataFolder() {
+void CMathThread::SetOwnFile(const std::string& name, const std::string* content) {
+    m_OwnFiles.push_back({name, content != nullptr, content ? *content : std::string()});
+}
+
+RunFiles CMathThread::TakeDataFiles() {
     std::vector<std::string> names;
     CFileFind finder;
-    if (!finder.FindFile(std::string(kDataFolder) + "*.*")) return names;
-    while (finder.FindNextFile()) {
-        // A partial copy of a fetch is never the controller's file.
-        if (finder.IsDirectory() || finder.IsDots() || IsPartialCopy(finder.GetFileName())) {
-            continue;
+    if (finder.FindFile(std::string(kDataFolder) + "*.*")) {
+        while (finder.FindNextFile()) {
+            // A partial copy of a fetch is never the controller's file.
+            if (finder.IsDirectory() || finder.IsDots() || IsPartialCopy(finder.GetFileName())) {
+                continue;
+            }
+            names.push_back(finder.GetFileName());
         }
-        names.push_back(finder.GetFileName());
     }
-    // Every file is checked before the first goes out: the controller must never be left with
-    // half a folder because of a bad last file.
-    for (const std::string& name : names) CheckDataFile(kDataFolder + name);
-    return names;
-}
-
-std::vector<std::string> CMathThread::SendDataFolder() {
-    const std::vector<std::string> names = CheckDataFolder();
+    finder.Close();
+    // Every file is taken before the first goes out: the controller must never be left with
+    // half a folder because of a bad last file, and what it gets must not change under the
+    // run.
+    RunFiles files;
+    std::vector<bool> placed(m_OwnFiles.size(), false);
     for (const std::string& name : names) {
-        ShowStatus("Идет запись файла: " + name);
-        SendDataFile(kDataFolder + name);
+        size_t own = 0;
+        while (own < m_OwnFiles.size() && !SameFileName(m_OwnFiles[own].name, name)) ++own;
+        if (own == m_OwnFiles.size()) {
+            const std::string path = kDataFolder + name;
+            CheckNameFits(path);
+            files.push_back({name, ReadWholeFile(path)});
+        } else if (!placed[own]) {
+            placed[own] = true;
+            if (m_OwnFiles[own].present)
+                files.push_back({m_OwnFiles[own].name, m_OwnFiles[own].content});
+        }
     }
-    return names;
+    for (size_t own = 0; own < m_OwnFiles.size(); ++own) {
+        if (!placed[own] && m_OwnFiles[own].present) {
+            files.push_back({m_OwnFiles[own].name, m_OwnFiles[own].content});
+        }
+    }
+    return files;
 }
 
-void CMathThread::ReadFileBytes(uint8_t* buffer, size_t count) {
-    const uint32_t got = m_pCurrentFile->Read(buffer, static_cast<uint32_t>(count));
-    // The file changed or failed since it was checked: better stop than send a wrong file.
-    if (got != count) RaiseBadFile(m_pCurrentFile->GetFilePath(), FileFault::CannotRead);
+RunFiles CMathThread::SendDataFolder() {
+    RunFiles files = TakeDataFiles();
+    SendRunFiles(files);
+    return files;
+}
+
+void CMathThread::SendRunFiles(const RunFiles& files) {
+    for (const RunFile& file : files) {
+        ShowStatus("Идет запись файла: " + file.name);
+        SendDataFile(file);
+    }
 }
 
 void CMathThread::StepPacketProgress() {
@@ -160,15 +194,22 @@ void CMathThread::EndHandshake() {
 }
 
 void CMathThread::SendDataFile(const std::string& path) {
-    auto file = std::make_unique<CFile>();
-    if (!file->Open(path, CFile::modeRead)) RaiseBadFile(path, FileFault::CannotOpen);
-    m_pCurrentFile = std::move(file);
-    const std::string name = NameOf(path);
+    CheckNameFits(path);
+    SendDataFile(RunFile{NameOf(path), ReadWholeFile(path)});
+}
+
+void CMathThread::SendDataFile(const RunFile& file) {
+    const std::string& name = file.name;
+    CheckNameFits(kDataFolder + name);
     const size_t nameField = NameFieldLength(name.size());
-    if (nameField > kMaxNameField) RaiseBadFile(path, FileFault::NameTooLong);
     OpenEnginePort();
 
-    const uint64_t size = m_pCurrentFile->GetLength();
+    const uint64_t size = file.content.size();
+    size_t taken = 0;
+    const auto take = [&](uint8_t* into, size_t count) {
+        std::memcpy(into, file.content.data() + taken, count);
+        taken += count;
+    };
     uint64_t segments = (size + kSegmentSize - 1) / kSegmentSize;
     {
         CSingleLock lock(m_EngineLock);
@@ -197,7 +238,7 @@ void CMathThread::SendDataFile(const std::string& path) {
     std::memcpy(payload + kCommandFields, name.data(), name.size());
     payload[kCommandFields + name.size()] = 0;
     if (name.size() % 2 == 0) payload[kCommandFields + name.size() + 1] = kNameFill;
-    ReadFileBytes(payload + kCommandFields + nameField, len - kCommandFields - nameField);
+    take(payload + kCommandFields + nameField, len - kCommandFields - nameField);
     SendPacket(1, last, payload, len);
     StepPacketProgress();
 
@@ -222,7 +263,7 @@ void CMathThread::SendDataFile(const std::string& path) {
                 PutWord(payload + 2, static_cast<uint16_t>(fileBytes));
                 at = 4;
             }
-            ReadFileBytes(payload + at, plen - at);
+            take(payload + at, plen - at);
             SendPacket(dataSeq, final, payload, plen);
             StepPacketProgress();
         }
@@ -231,7 +272,6 @@ void CMathThread::SendDataFile(const std::string& path) {
             dataSeq = 0;
         }
     }
-    m_pCurrentFile.reset();
     EndHandshake();
     ClosePort(m_hPort);
 }

@@ -24,12 +24,29 @@ std::vector<uint8_t> Acknowledgement(const uint8_t* marker, uint16_t status, uin
 
 }  // namespace
 
+namespace {
+
+const char kPartialEnd[] = ".part";
+
+// The tag of the copy of the program that made a partial copy: "~NAME.TAG.part"; empty for one
+// without (an older program's "~NAME.part").
+std::string PartialCopyTag(const std::string& file) {
+    const std::string inner = file.substr(1, file.size() - 1 - (sizeof(kPartialEnd) - 1));
+    const size_t dot = inner.find_last_of('.');
+    if (dot == std::string::npos) return std::string();
+    const std::string tag = inner.substr(dot + 1);
+    const bool digits = !tag.empty() && tag.find_first_not_of("0123456789") == std::string::npos;
+    return digits ? tag : std::string();
+}
+
+}  // namespace
+
 std::string PartialCopyName(const std::string& name) {
-    return "~" + name + ".part";
+    return "~" + name + "." + ThisCopyTag() + kPartialEnd;
 }
 
 bool IsPartialCopy(const std::string& name) {
-    const std::string suffix = ".part";
+    const std::string suffix = kPartialEnd;
     return name.size() > suffix.size() + 1 && name[0] == '~' &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -39,9 +56,10 @@ void RemovePartialCopies(const std::string& folder) {
     CFileFind finder;
     if (!finder.FindFile(folder + "*.*")) return;
     while (finder.FindNextFile()) {
-        if (!finder.IsDirectory() && IsPartialCopy(finder.GetFileName())) {
-            found.push_back(finder.GetFileName());
-        }
+        if (finder.IsDirectory() || !IsPartialCopy(finder.GetFileName())) continue;
+        // Another copy of the program working in this folder may be writing its copy now.
+        const std::string tag = PartialCopyTag(finder.GetFileName());
+        if (tag == ThisCopyTag() || !CopyStillRuns(tag)) found.push_back(finder.GetFileName());
     }
     finder.Close();
     for (const std::string& name : found) CFile::Remove(folder + name);
@@ -80,7 +98,12 @@ int CFileFetch::Fetch(int portNumber, const std::string& name, std::string* cont
 
 int CFileFetch::FetchWithRetry(int portNumber, const std::string& name, std::string* content) {
     const int result = Fetch(portNumber, name, content);
-    if (result == ResultDone || result == ResultStopped) return result;
+    // A port that cannot be opened is held by another program (or another copy of this one)
+    // or gone with its adapter: five seconds do not bring it back, and the user is told at
+    // once.
+    if (result == ResultDone || result == ResultStopped || result == ResultOpenFailed) {
+        return result;
+    }
     try {
         m_Worker.Pause(kRetryPauseMs);
     } catch (int code) {
@@ -108,6 +131,8 @@ int CFileFetch::Transfer(const std::string& name, HPORT port, std::string* conte
         Send(m_Worker, port, lastAck);
         uint8_t more = 0;
         int fruitless = 0;
+        // The sequence number last taken in this segment: every segment counts from 1 again.
+        uint16_t taken = 0;
         for (int headerReads = 0;;) {
             if (++fruitless > kMaxFruitless) return ResultIoError;
             const uint32_t got = m_Worker.ReadBytes(port, header, kHeaderSize);
@@ -122,10 +147,17 @@ int CFileFetch::Transfer(const std::string& name, HPORT port, std::string* conte
             whole.insert(whole.end(), payload, payload + n);
             const bool sound = Checksum(whole.data(), whole.size()) == header[6];
             const uint16_t seq = Word(header + 4);
+            const bool repeat = sound && taken != 0 && seq == taken;
+            // Any other number means a packet was lost in between: what came so far has a hole
+            // in it, and only a fetch from the start can fill it.
+            if (sound && !repeat && seq != taken + 1) return ResultIoError;
             lastAck = Acknowledgement(reply, sound ? kStatusOk : kStatusBad, seq);
             Send(m_Worker, port, lastAck);
-            if (!sound) continue;
+            // A repeat is the controller that lost our acknowledgement: it gets it again, and
+            // the bytes are in already. It is no progress, so endless repeats still end here.
+            if (!sound || repeat) continue;
             fruitless = 0;
+            taken = seq;
             const bool last = header[7] == 1;
             // seq 1 opens with a six-byte sub-header whose third byte announces another
             // segment; a last packet ends with a byte that is not the file's. A payload too

@@ -17,9 +17,10 @@ std::vector<uint8_t> BuildReadRequest(const std::string& name);
 // The continuation command between segments: AA AA 01 00 01 00 89 01 32.
 std::vector<uint8_t> BuildContinuation();
 
-// A copy being received is written beside its file as "~NAME.part" and renamed when whole; one
-// left by a program that was killed is never sent, and is removed before anything is read or
-// sent.
+// A copy being received is written beside its file as "~NAME.TAG.part" (TAG: this copy of the
+// program, ThisCopyTag) and renamed when whole. No partial copy is ever sent; RemovePartialCopies
+// removes this copy's and those of copies that no longer run (killed), never one another
+// running copy is writing.
 std::string PartialCopyName(const std::string& name);
 bool IsPartialCopy(const std::string& name);
 void RemovePartialCopies(const std::string& folder);
@@ -34,7 +35,8 @@ class CFileFetch {
     // it. `content` holds the file only after ResultDone.
     int Fetch(int portNumber, const std::string& name, std::string* content);
     // Fetch, and when it fails, once more after kRetryPauseMs, as the program always reads the
-    // controller's files; a stop ends it with ResultStopped.
+    // controller's files; a stop ends it with ResultStopped, a port that cannot be opened with
+    // ResultOpenFailed at once.
     int FetchWithRetry(int portNumber, const std::string& name, std::string* content);
 
     static constexpr int kTwoBytePayload = 7;

@@ -77,14 +77,19 @@ void CMathThread::CheckBeforeFlashing() {
         RunLog().Note(std::string("Образ ") + image,
                       std::to_string(size) + " байт, CRC-32 " + Crc32Text(crc));
     }
-    CheckDataFolder();
+    m_RunFiles = TakeDataFiles();
+    for (const RunFile& file : m_RunFiles) {
+        RunLog().Note(std::string("Файл ") + kDataFolder + file.name,
+                      std::to_string(file.content.size()) + " байт, CRC-32 " +
+                          Crc32Text(Crc32(file.content.data(), file.content.size())));
+    }
 }
 
 uint32_t CMathThread::Run() {
     int code = ResultDone;
     try {
         // The controller loses its kernel at step 11: everything the run will need later is
-        // checked before the first byte goes out.
+        // checked, and every data byte taken, before the first byte goes out.
         CheckBeforeFlashing();
         RunLog().BeginPhase("загрузчик, первая передача");
         ClearReceived();
@@ -152,9 +157,9 @@ uint32_t CMathThread::Run() {
         ClosePort(m_hPort);
 
         RunLog().BeginPhase("файлы data");
-        const std::vector<std::string> sent = SendDataFolder();
+        SendRunFiles(m_RunFiles);
         RunLog().BeginPhase("проверка записи");
-        CheckWrittenFiles(sent);
+        CheckWrittenFiles(m_RunFiles);
         RunLog().EndPhase();
     } catch (int raised) {
         code = raised;

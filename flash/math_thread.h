@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/controller_files.h"
 #include "flash/engine_ui.h"
 #include "flash/run_log.h"
 #include "framework/file.h"
@@ -38,7 +39,8 @@ class CMathThread : public CMyThread {
     // Where the run notes its phases; a log of its own unless given one.
     void SetRunLog(std::shared_ptr<CRunLog> log) { m_pLog = std::move(log); }
     CRunLog& RunLog() { return *m_pLog; }
-    // The images and every data file, opened and read through, before anything is sent.
+    // The images opened and read through, and the run's data files taken (TakeDataFiles) and
+    // noted with their sizes and CRC-32, before anything is sent.
     void CheckBeforeFlashing();
 
     // Console dialogue primitives.
@@ -56,17 +58,28 @@ class CMathThread : public CMyThread {
     bool SendImage();
     void BuildBlock();
 
-    // Data files: every file of `data`, each over its own opening of the port; returns their
-    // names.
-    std::vector<std::string> SendDataFolder();
+    // The files this run writes in place of data's files of the same name: the identity file
+    // composed from the page's fields, the calibration chosen for this controller. A null
+    // `content` keeps the name out of the run even when data holds such a file (a calibration
+    // that belongs to another controller).
+    void SetOwnFile(const std::string& name, const std::string* content);
+    // Every byte the run will write, taken at once: the own files and every other file of
+    // `data` (file-system order, own files in place of theirs or after them), each opened and
+    // read through and its name checked; raises ResultBadFile otherwise.
+    RunFiles TakeDataFiles();
+    // What the current run took; empty before CheckBeforeFlashing.
+    const RunFiles& GetRunFiles() const { return m_RunFiles; }
+    // Takes the data files and writes them, each over its own opening of the port; returns
+    // them.
+    RunFiles SendDataFolder();
+    void SendRunFiles(const RunFiles& files);
     // Reads the identity file (and the 317/318's calibration file) back from the controller
     // when they were among `sent`: a file unlike what was sent is written once more and read
     // again; still unlike it, or unreadable, raises ResultCheckFailed.
-    void CheckWrittenFiles(const std::vector<std::string>& sent);
+    void CheckWrittenFiles(const RunFiles& sent);
+    void SendDataFile(const RunFile& file);
+    // A file by path, read whole first (the console tool's write-file).
     void SendDataFile(const std::string& path);
-    // The names of the files in `data`, in the order the file system lists them, after each
-    // has been opened and read through and its name checked; raises ResultBadFile otherwise.
-    std::vector<std::string> CheckDataFolder();
     // Opens and reads `path` through; raises ResultBadFile when it cannot. Returns its CRC-32,
     // and its length in `size` when asked.
     uint32_t CheckFile(const std::string& path, uint64_t* size = nullptr);
@@ -105,13 +118,16 @@ class CMathThread : public CMyThread {
   private:
     void ShowEngineMessage(const std::string& text);
     void ShowStatus(const std::string& text);
-    void CheckWrittenFile(const std::string& name);
+    void CheckWrittenFile(const RunFile& file);
     // One file read back with the reader's retry; false when it could not be read.
     bool ReadBack(const std::string& name, std::string* content);
     [[noreturn]] void RaiseCheckFailed(const std::string& path, FileFault fault);
     void OpenCurrentImage(const char* path);
     [[noreturn]] void RaiseBadFile(const std::string& path, FileFault fault);
-    void ReadFileBytes(uint8_t* buffer, size_t count);
+    // Raises ResultBadFile when the name of `path` does not fit the command packet.
+    void CheckNameFits(const std::string& path);
+    // The whole file at `path`; raises ResultBadFile when it cannot be opened or read.
+    std::string ReadWholeFile(const std::string& path);
     void StepPacketProgress();
     // Sends one packet until a reply accepts it; the fourth send raises 3 unexamined.
     void SendPacket(uint16_t seq, bool last, const uint8_t* payload, size_t size);
@@ -129,6 +145,13 @@ class CMathThread : public CMyThread {
     std::string m_strDevice;
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
+    struct OwnFile {
+        std::string name;
+        bool present = false;
+        std::string content;
+    };
+    std::vector<OwnFile> m_OwnFiles;
+    RunFiles m_RunFiles;
 };
 
 // The format report from the console text: "Hard format completed! Found 2 bad pages" becomes

@@ -1,7 +1,5 @@
 // The check after the data files: the controller's identity and calibration files exist nowhere
 // else, so a copy the controller stored damaged must not pass for a good run.
-#include <algorithm>
-
 #include "flash/controller_files.h"
 #include "flash/file_fetch.h"
 #include "flash/math_thread.h"
@@ -23,10 +21,9 @@ bool CMathThread::ReadBack(const std::string& name, std::string* content) {
     return result == ResultDone;
 }
 
-void CMathThread::CheckWrittenFile(const std::string& name) {
+void CMathThread::CheckWrittenFile(const RunFile& file) {
+    const std::string& name = file.name;
     const std::string path = kDataFolder + name;
-    std::string sent;
-    if (!CFile::ReadAll(path, &sent)) RaiseBadFile(path, FileFault::CannotRead);
     for (int writes = 1;; ++writes) {
         ShowStatus("Идет проверка записи файла: " + name);
         std::string stored;
@@ -34,7 +31,9 @@ void CMathThread::CheckWrittenFile(const std::string& name) {
             RunLog().Note(kCheckKey + name, "не удалось прочитать из контроллера");
             RaiseCheckFailed(path, FileFault::NotReadBack);
         }
-        if (stored == sent) {
+        // Compared with the bytes the run took at its start, not with data\ as it is now: another
+        // copy of the program may have written its own controller's files there meanwhile.
+        if (stored == file.content) {
             RunLog().Note(kCheckKey + name,
                           writes == 1 ? "совпадает" : "совпадает после повторной записи");
             return;
@@ -45,14 +44,16 @@ void CMathThread::CheckWrittenFile(const std::string& name) {
         }
         RunLog().Note(kCheckKey + name, "отличается, файл записывается повторно");
         ShowStatus("Идет запись файла: " + name);
-        SendDataFile(path);
+        SendDataFile(file);
     }
 }
 
-void CMathThread::CheckWrittenFiles(const std::vector<std::string>& sent) {
+void CMathThread::CheckWrittenFiles(const RunFiles& sent) {
     std::vector<std::string> names = {kIdentityName};
     if (DeviceHasCalibration(m_strDevice)) names.push_back(kCalibrationName);
     for (const std::string& name : names) {
-        if (std::find(sent.begin(), sent.end(), name) != sent.end()) CheckWrittenFile(name);
+        for (const RunFile& file : sent) {
+            if (SameFileName(file.name, name)) CheckWrittenFile(file);
+        }
     }
 }

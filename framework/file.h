@@ -11,8 +11,9 @@ class CFile {
         modeRead = 0x0000,
         modeWrite = 0x0001,
         modeCreate = 0x1000,  // create or truncate
-        // With modeWrite: open or create, every write at the end. Others may read the file
-        // meanwhile (a user watching a log).
+        // With modeWrite: open or create, every write at the end, even with other copies of
+        // the program appending to the same file meanwhile; others may read it too (a user
+        // watching a log).
         modeAppend = 0x2000,
     };
 
@@ -54,3 +55,9 @@ class CFile {
 
 // The program's backslash path as this system writes paths: with slashes on POSIX.
 std::string NativePath(std::string path);
+
+// Several copies of the program may work in one folder at once (one per cable). Each names its
+// temporary files with its own tag, so that none takes or removes another's: this copy's tag,
+// and whether the copy that made a tag still runs (its leftovers may then go).
+std::string ThisCopyTag();
+bool CopyStillRuns(const std::string& tag);

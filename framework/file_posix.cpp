@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,18 @@ void* Handle(int fd) {
 std::string NativePath(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+std::string ThisCopyTag() {
+    return std::to_string(::getpid());
+}
+
+bool CopyStillRuns(const std::string& tag) {
+    if (tag.empty() || tag.size() > 9 || tag.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const pid_t pid = static_cast<pid_t>(std::stoul(tag));
+    // EPERM: it runs, under another user.
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 CFile::~CFile() {

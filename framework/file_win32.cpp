@@ -6,6 +6,23 @@ std::string NativePath(std::string path) {
     return path;
 }
 
+std::string ThisCopyTag() {
+    return std::to_string(GetCurrentProcessId());
+}
+
+bool CopyStillRuns(const std::string& tag) {
+    if (tag.empty() || tag.size() > 9 || tag.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const DWORD pid = static_cast<DWORD>(std::stoul(tag));
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    // Refused rather than unknown: a process of another user, which runs.
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool runs = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return runs;
+}
+
 CFile::~CFile() {
     Close();
 }
@@ -20,19 +37,17 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     else if (append)
         disposition = OPEN_ALWAYS;
     // A writer shares nothing, except an appending one: a user may open the log in Notepad
-    // while the program still writes to it.
-    const DWORD share = !write || append ? FILE_SHARE_READ : 0;
-    HANDLE h = CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, share, nullptr,
-                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // while the program still writes to it, and another copy of the program may append its
+    // own run. With FILE_APPEND_DATA alone (no FILE_WRITE_DATA) Windows puts every write at
+    // the file's end as it is then, so one WriteFile is one block, never interleaved with or
+    // written over another copy's.
+    const DWORD share = !write ? FILE_SHARE_READ : append ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const DWORD access = append  ? FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE
+                         : write ? GENERIC_WRITE
+                                 : GENERIC_READ;
+    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    if (append) {
-        // Only one writer ever appends, so moving to the end once is enough.
-        LARGE_INTEGER zero{};
-        if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
-            CloseHandle(h);
-            return false;
-        }
-    }
     m_hFile = h;
     m_strPath = path;
     m_bFailed = false;

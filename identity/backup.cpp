@@ -154,7 +154,8 @@ bool ChooseStorageRoot(const std::vector<std::string>& roots, std::string* chose
         CFile::MakeFolder(folder);
         // MakeFolder is content with a file of that name, and a folder may exist yet refuse
         // writing (Program Files without elevation): only a written file tells.
-        const std::string probe = folder + "\\~probe.tmp";
+        // Named for this copy: another copy probing the same folder must not remove it.
+        const std::string probe = folder + "\\~probe." + ThisCopyTag() + ".tmp";
         CFile file;
         if (!file.Open(probe, CFile::modeWrite | CFile::modeCreate)) continue;
         const bool written = file.Write("probe", 5);
@@ -196,7 +197,7 @@ std::string CBackupStore::Save(const std::string& mac, const std::vector<BackupF
 
     // Written under a name that is no stamp, then renamed: an interrupted save leaves at most
     // a folder Latest does not look at, which the next save of that stamp clears away.
-    const std::string temp = macFolder + "\\~" + stamp + ".tmp";
+    const std::string temp = macFolder + "\\~" + stamp + "." + ThisCopyTag() + ".tmp";
     if (CFile::Exists(temp) && !RemoveFolderWithFiles(temp)) return "";
     if (!CFile::MakeFolder(temp)) return "";
     for (const auto& f : files) {

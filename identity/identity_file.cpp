@@ -129,17 +129,22 @@ std::string ComposeIdentity(const MacFields& mac, const std::string& dottedIp) {
     return text + "\r\nIP=" + FormatIpForFile(dottedIp) + "\r\n";
 }
 
+std::string ComposeIdentityOver(const std::string& own, const MacFields& mac,
+                                const std::string& dottedIp) {
+    const std::string lines = ComposeIdentity(mac, dottedIp);
+    return own.size() > lines.size() ? lines + own.substr(lines.size()) : lines;
+}
+
+bool SaveIdentityFile(const std::string& path, const std::string& content) {
+    if (CFile::WriteAll(path, content)) return true;
+    if (CFile::Exists(path)) return false;  // there, but read-only or locked
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos) CFile::MakeFolder(path.substr(0, slash));
+    return CFile::WriteAll(path, content);
+}
+
 bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp) {
-    const std::string text = ComposeIdentity(mac, dottedIp);
-    CFile file;
-    // Opened without truncating: bytes after the two lines stay where they are.
-    if (!file.Open(path, CFile::modeWrite)) {
-        if (CFile::Exists(path)) return false;  // there, but read-only or locked
-        const size_t slash = path.find_last_of("\\/");
-        if (slash != std::string::npos) CFile::MakeFolder(path.substr(0, slash));
-        if (!file.Open(path, CFile::modeWrite | CFile::modeCreate)) return false;
-    }
-    return file.Write(text.data(), static_cast<uint32_t>(text.size()));
+    return SaveIdentityFile(path, ComposeIdentity(mac, dottedIp));
 }
 
 std::string DottedIp(uint32_t ip) {

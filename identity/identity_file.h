@@ -31,9 +31,16 @@ std::string FormatIpForFile(const std::string& dottedIp);
 // The two lines, each ended by CR LF; a MAC field of one character gets a "0" in front.
 std::string ComposeIdentity(const MacFields& mac, const std::string& dottedIp);
 
-// Writes the two lines at the start of `path` without shortening the file: a controller may keep
-// more after them. A missing file (and a missing folder) is created: the user's MAC and IP must
-// not be lost. False when the file cannot be written (read-only, locked, no folder).
+// The identity file a run writes: the two lines over `own`, the bytes this controller's own
+// file held when it was read (a controller may keep more after the two lines), or over nothing
+// when it was not read, so that no other controller's file lends its tail.
+std::string ComposeIdentityOver(const std::string& own, const MacFields& mac,
+                                const std::string& dottedIp);
+
+// Writes `content` as the whole of `path`. A missing file (and a missing folder) is created.
+// False when the file cannot be written (read-only, locked, no folder).
+bool SaveIdentityFile(const std::string& path, const std::string& content);
+// The two lines alone.
 bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp);
 
 // "00:1A:2B:3C:4D:5E": the fields as they are, joined by ":".

@@ -16,27 +16,41 @@ const std::string kIdentityPath = std::string(kDataFolder) + kIdentityName;
 CIdentityKeeper::CIdentityKeeper(std::string storageRoot, bool storageOk)
     : m_strRoot(std::move(storageRoot)), m_bStorage(storageOk), m_Store(m_strRoot) {}
 
-void CIdentityKeeper::TakeUserCalibration() {
-    std::string content;
-    if (!CFile::ReadAll(kCalibrationFile, &content)) return;
-    // A copy an earlier reading left behind (the program was ended before its clean-up) belongs
-    // to the controller whose backup holds it, not to whichever controller comes next.
-    if (m_bStorage && !m_Store.FindOwner(kCalibrationName, content).empty()) return;
-    m_bUserCalibration = true;
-    m_strUserCalibration = std::move(content);
+void CIdentityKeeper::TakeUserFiles() {
+    // A copy an earlier reading left behind (the program was ended before its clean-up, or
+    // another copy read its controller) belongs to the controller whose backup holds it, not
+    // to whichever controller comes next.
+    const auto owned = [this](const char* name, const std::string& content) {
+        return m_bStorage && !m_Store.FindOwner(name, content).empty();
+    };
+    m_bUserCalibration = CFile::ReadAll(kCalibrationFile, &m_strUserCalibration) &&
+                         !owned(kCalibrationName, m_strUserCalibration);
+    if (!m_bUserCalibration) m_strUserCalibration.clear();
+    m_bUserIdentity = CFile::ReadAll(kIdentityPath, &m_strUserIdentity) &&
+                      !owned(kIdentityName, m_strUserIdentity);
+    if (!m_bUserIdentity) m_strUserIdentity.clear();
 }
 
-std::string CIdentityKeeper::OnReading(bool identityFetched, const std::string& mac,
-                                       bool calibrationFetched) {
-    std::string identity;
-    const bool identityRead = identityFetched && CFile::ReadAll(kIdentityPath, &identity);
-    m_strReadMac = identityRead ? mac : std::string();
-    m_bCalibrationRead = calibrationFetched && CFile::ReadAll(kCalibrationFile, &m_strCalibration);
-    if (!m_bCalibrationRead) m_strCalibration.clear();
+std::string CIdentityKeeper::OnReading(const std::string* identity, const std::string& mac,
+                                       const std::string* calibration) {
+    m_strReadMac = identity ? mac : std::string();
+    m_bCalibrationRead = calibration != nullptr;
+    m_strCalibration = calibration ? *calibration : std::string();
     if (!m_bStorage || m_strReadMac.empty()) return std::string();
-    std::vector<BackupFile> files = {{kIdentityName, identity}};
+    std::vector<BackupFile> files = {{kIdentityName, *identity}};
     if (m_bCalibrationRead) files.push_back({kCalibrationName, m_strCalibration});
     return m_Store.Save(m_strReadMac, files, BackupStamp(std::time(nullptr)));
+}
+
+bool CIdentityKeeper::KnowsCalibration(const std::string& mac) const {
+    return m_bCalibrationRead || m_bUserCalibration ||
+           (m_bStorage && !mac.empty() && !m_Store.Latest(mac, kCalibrationName).empty());
+}
+
+bool CIdentityKeeper::BackedUpIdentity(const std::string& mac, std::string* content) const {
+    if (!m_bStorage || mac.empty()) return false;
+    const std::string folder = m_Store.Latest(mac, kIdentityName);
+    return !folder.empty() && CBackupStore::Load(folder, kIdentityName, content);
 }
 
 CalibrationSource CIdentityKeeper::Confirm(const std::string& mac, bool deviceHasCalibration) {

@@ -24,23 +24,42 @@ class CIdentityKeeper {
     // written anywhere (then nothing is backed up or restored).
     CIdentityKeeper(std::string storageRoot, bool storageOk);
 
-    // Before the first reading: a data\calib.inc found now is the user's.
-    void TakeUserCalibration();
+    // Before the first reading: a data\calib.inc and a data\local_addres.dat found now are
+    // the user's, unless a backup shows that a reading left them there. The folder is not
+    // looked at again: another copy of the program may write its controller's files there.
+    void TakeUserFiles();
+    // The user's identity file (its IP fills the page when the controller cannot be read);
+    // null when there is none.
+    const std::string* UserIdentity() const {
+        return m_bUserIdentity ? &m_strUserIdentity : nullptr;
+    }
 
-    // After each reading, with the reader's flags and the identity's MAC (a MacKey; empty when
-    // the identity file was not fetched or was damaged). Keeps the copies in data\ in memory
-    // and backs them up when the MAC is known. Returns the backup folder, empty when none was
-    // written.
-    std::string OnReading(bool identityFetched, const std::string& mac, bool calibrationFetched);
+    // After each reading, with what it gave (null: not fetched) and the identity's MAC (a
+    // MacKey; empty when the identity was not fetched or was damaged). Keeps the copies in
+    // memory and backs them up when the MAC is known. Returns the backup folder, empty when
+    // none was written.
+    std::string OnReading(const std::string* identity, const std::string& mac,
+                          const std::string* calibration);
+
+    // Whether a calibration file is known for the controller of this MAC (a MacKey, may be
+    // empty): read now, kept in a backup, or the user's. Without one, formatting would erase
+    // the only copy, the one the controller holds.
+    bool KnowsCalibration(const std::string& mac) const;
+    // The identity file of the latest backup of this MAC; false when none is kept.
+    bool BackedUpIdentity(const std::string& mac, std::string* content) const;
 
     // At Next, with the MAC the user confirmed (a MacKey, empty when the fields are not six
     // bytes): decides the calibration file. A calibration fetched by a reading whose identity
     // failed is backed up under this MAC now.
     CalibrationSource Confirm(const std::string& mac, bool deviceHasCalibration);
 
-    // Before the run: data\calib.inc holds the chosen calibration, or is gone when there is none.
-    // False when that could not be done.
+    // Before the run: data\calib.inc holds the chosen calibration, or is gone when there is none,
+    // for whoever looks there; the run itself takes Chosen(). False when that could not be done.
     bool PrepareCalibrationFile() const;
+    // The calibration file the run writes; null when it writes none.
+    const std::string* Chosen() const {
+        return m_Source == CalibrationSource::None ? nullptr : &m_strChosen;
+    }
 
     CalibrationSource Source() const { return m_Source; }
     // The backup the calibration comes from (CalibrationSource::Backup).
@@ -55,6 +74,8 @@ class CIdentityKeeper {
 
     bool m_bUserCalibration = false;
     std::string m_strUserCalibration;
+    bool m_bUserIdentity = false;
+    std::string m_strUserIdentity;
 
     // The current reading: the MAC of its identity (empty when it gave none) and its
     // calibration file.

@@ -17,9 +17,19 @@ const char kNotReadText[] =
     "Считать данные из ПЛК не удалось. Введите МАС-адрес и IP прошиваемого ПЛК (MAC-адрес указан "
     "на наклейке на корпусе контроллера)";
 
+const char kFormatNoteText[] =
+    "(Функция форматирования Flash-диска приведет к полной потере всех данных и программ. "
+    "Рекомендуеться проводить форматирование только в случае сбоя в работе Flash-диска ПЛК, когда "
+    "данные уже частично или полностью потеряны.) ";
+const char kCalibrationAtRiskText[] =
+    "(Копии файла калибровки calib.inc этого контроллера у программы нет. Форматирование сотрет "
+    "его в контроллере, и восстановить его будет нельзя. Не форматируйте память, если контроллер "
+    "работал.)";
+
 namespace {
+const char kDataNotUpdatedText[] = "Папка data закрыта для записи. ";
 const int kMacIds[6] = {IDC_MAC1, IDC_MAC2, IDC_MAC3, IDC_MAC4, IDC_MAC5, IDC_MAC6};
-}
+}  // namespace
 
 CThirdPage::CThirdPage() : CWorkerPage(IDD_MACIP) {}
 
@@ -46,8 +56,9 @@ BOOL CThirdPage::OnInitDialog() {
     m_FormatWarning = GetDlgItem(IDC_FORMAT_NOTE);
     m_BackupNote = GetDlgItem(IDC_BACKUP_NOTE);
     ShowSidePicture(m_SidePicture);
-    // Before the first reading can overwrite it: a data\calib.inc found now is the user's.
-    Keeper().TakeUserCalibration();
+    // Before the first reading can overwrite them: the data\calib.inc and data\local_addres.dat
+    // found now are the user's.
+    Keeper().TakeUserFiles();
     SetControlFont(m_StatusText, m_TextFont);
     return TRUE;
 }
@@ -59,6 +70,7 @@ void CThirdPage::OnPageShown() {
     m_pFrame->SetPageButtons(FALSE, false, FALSE, FALSE);
     SetWindowText1251(m_StatusText, kReadingText);
     // A reader that reported on an earlier showing may not have been disposed of yet.
+    m_bPortNotOpened = false;
     OnWorkerEnded();
     AcceptReports();
     m_pReader = new CReadThread(*this);
@@ -80,6 +92,11 @@ void CThirdPage::ReportIdentity(bool identityFetched, bool calibrationFetched) {
 void CThirdPage::OnWorkerEnded() {
     DisposeEndedWorker(m_pEndedReader);
     m_pEndedReader = nullptr;
+    if (!m_bPortNotOpened) return;
+    // Typing the MAC from the sticker would not help: the run could not open the port either.
+    m_bPortNotOpened = false;
+    MessageBox1251(m_hWnd, "Не удалось открыть com порт!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+    if (CNewTulmPage* port = m_pFrame->GetPageByDialogID(IDD_PORT)) m_pFrame->SetActivePage(port);
 }
 
 CIdentityKeeper& CThirdPage::Keeper() {
@@ -92,30 +109,42 @@ CIdentityKeeper& CThirdPage::Keeper() {
 }
 
 LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFetched) {
+    // The reader waits inside this report: what it read is taken from it, never from data\,
+    // where another copy of the program may have put its own controller's files meanwhile.
+    const CReadThread* reader = m_pReader;
+    const std::string* identity = reader && identityFetched == 1 ? &reader->Identity() : nullptr;
+    const std::string* calibration =
+        reader && calibrationFetched == 1 ? &reader->Calibration() : nullptr;
+    m_bPortNotOpened = reader && reader->PortNotOpened();
     SetWindowText1251(m_StatusText, kNotReadText);
     m_bRead = false;
-    if (identityFetched == 1) {
-        if (LoadIdentityFile(true)) {
-            m_bRead = true;
-            EnableWindow(m_FormatWarning, TRUE);
-            SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
-            EnableWindow(m_FormatCheck, TRUE);
-            SetWindowText1251(m_StatusText, kReadText);
+    m_strReadIdentity.clear();
+    IdentityReading reading;
+    if (identity && ParseIdentity(*identity, true, &reading)) {
+        m_bRead = true;
+        m_strReadIdentity = *identity;
+        for (int i = 0; i < 6; ++i) {
+            SetWindowText1251(m_MacByte[i].GetSafeHwnd(), reading.mac[static_cast<size_t>(i)]);
         }
+        SendMessageW(m_IpAddress, IPM_SETADDRESS, 0, static_cast<LPARAM>(reading.ip));
+        EnableWindow(m_FormatWarning, TRUE);
+        SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
+        EnableWindow(m_FormatCheck, TRUE);
+        SetWindowText1251(m_StatusText, kReadText);
     } else {
-        LoadIdentityFile(false);
+        ShowNoIdentity();
     }
-    // The copies now in data\ are kept before anything else can happen to them.
+    // The reading is backed up before anything else can happen.
     const std::string folder =
-        Keeper().OnReading(identityFetched == 1, m_bRead ? MacKey(GetMacFields()) : std::string(),
-                           calibrationFetched == 1);
-    std::string note;
+        Keeper().OnReading(identity, m_bRead ? MacKey(GetMacFields()) : std::string(), calibration);
+    std::string note = reader && reader->FolderNotUpdated() ? kDataNotUpdatedText : "";
     if (!folder.empty()) {
-        note = "Копия: " + folder.substr(0, folder.size() - 1);
+        note += "Копия: " + folder.substr(0, folder.size() - 1);
     } else if (m_bRead) {
-        note = "Сохранить копию данных ПЛК не удалось.";
+        note += "Сохранить копию данных ПЛК не удалось.";
     }
     SetWindowText1251(m_BackupNote, note);
+    UpdateFormatChoice();
     MoveFocus(m_MacByte[0].GetSafeHwnd());
     // The reader's thread is still inside this report: it is disposed of once it has ended.
     if (m_pReader) {
@@ -125,6 +154,60 @@ LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFet
     }
     m_pFrame->SetPageButtons(TRUE, true, TRUE, FALSE);
     return 0;
+}
+
+void CThirdPage::ShowNoIdentity() {
+    for (CMyEdit& field : m_MacByte) SetWindowText1251(field.GetSafeHwnd(), "");
+    SendMessageW(m_IpAddress, IPM_CLEARADDRESS, 0, 0);
+    IdentityReading user;
+    const std::string* own = Keeper().UserIdentity();
+    if (own && ParseIdentity(*own, false, &user)) {
+        SendMessageW(m_IpAddress, IPM_SETADDRESS, 0, static_cast<LPARAM>(user.ip));
+    }
+}
+
+bool CThirdPage::CalibrationAtRisk() const {
+    return DeviceHasCalibration(theApp.m_strDevice) && m_pKeeper &&
+           !m_pKeeper->KnowsCalibration(MacKey(GetMacFields()));
+}
+
+void CThirdPage::UpdateFormatChoice() {
+    const bool atRisk = CalibrationAtRisk();
+    SetWindowText1251(m_FormatWarning, atRisk ? kCalibrationAtRiskText : kFormatNoteText);
+    // After a good reading the box stays as the user set it.
+    if (m_bRead) return;
+    const bool forced = !IsWindowEnabled(m_FormatCheck);
+    if (atRisk && forced) {
+        SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
+        EnableWindow(m_FormatCheck, TRUE);
+        EnableWindow(m_FormatWarning, TRUE);
+    } else if (!atRisk && !forced) {
+        SendMessageW(m_FormatCheck, BM_SETCHECK, BST_CHECKED, 0);
+        EnableWindow(m_FormatCheck, FALSE);
+        EnableWindow(m_FormatWarning, FALSE);
+    }
+}
+
+void CThirdPage::FillIpFromBackup() {
+    DWORD address = 0;
+    std::string kept;
+    IdentityReading reading;
+    if (m_bRead || GetIpAddress(&address) != 0 ||
+        !Keeper().BackedUpIdentity(MacKey(GetMacFields()), &kept) ||
+        !ParseIdentity(kept, false, &reading)) {
+        return;
+    }
+    SendMessageW(m_IpAddress, IPM_SETADDRESS, 0, static_cast<LPARAM>(reading.ip));
+}
+
+void CThirdPage::OnFormatClicked() {
+    if (!IsFormatChecked() || !CalibrationAtRisk()) return;
+    const int answer = MessageBox1251(
+        m_hWnd,
+        "Копии файла калибровки calib.inc этого контроллера нет. Форматирование сотрет его, и "
+        "восстановить его будет нельзя.\n\nФорматировать память?",
+        kEngineCaption + theApp.m_strDevice, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    if (answer != IDYES) SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
 }
 
 bool CThirdPage::LoadIdentityFile(bool withMac) {
@@ -158,12 +241,21 @@ std::string CThirdPage::GetDottedIp() const {
     return DottedIp(address);
 }
 
+std::string CThirdPage::ComposeRunIdentity() const {
+    return ComposeIdentityOver(m_bRead ? m_strReadIdentity : std::string(), GetMacFields(),
+                               GetDottedIp());
+}
+
 bool CThirdPage::SaveIdentityFile() {
-    return ::SaveIdentityFile(kIdentityFile, GetMacFields(), GetDottedIp());
+    return ::SaveIdentityFile(kIdentityFile, ComposeRunIdentity());
 }
 
 bool CThirdPage::PrepareCalibrationFile() {
     return Keeper().PrepareCalibrationFile();
+}
+
+const std::string* CThirdPage::ChosenCalibration() const {
+    return m_pKeeper ? m_pKeeper->Chosen() : nullptr;
 }
 
 std::string CThirdPage::DescribeReading() const {
@@ -238,10 +330,20 @@ void CThirdPage::MoveFocusPast(int index) {
 }
 
 void CThirdPage::OnMacByteChanged(int index) {
+    // Whether a calibration is known, and which IP this controller had, depend on the MAC
+    // typed.
+    if (m_pKeeper && !m_pReader) {
+        UpdateFormatChoice();
+        FillIpFromBackup();
+    }
     if (GetWindowTextLengthW(m_MacByte[index].GetSafeHwnd()) == 2) MoveFocusPast(index);
 }
 
 BOOL CThirdPage::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == IDC_FORMAT && HIWORD(wParam) == BN_CLICKED) {
+        OnFormatClicked();
+        return TRUE;
+    }
     if (HIWORD(wParam) == EN_CHANGE) {
         const int index = MacIndexOf(reinterpret_cast<HWND>(lParam));
         if (index >= 0) {

@@ -29,10 +29,15 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
 
     // Fills the fields from data\local_addres.dat; the MAC too when `withMac`.
     bool LoadIdentityFile(bool withMac);
-    // Writes the fields to data\local_addres.dat.
+    // The identity file of this controller's run: the fields' two lines over the file its own
+    // reading gave (never over another controller's).
+    std::string ComposeRunIdentity() const;
+    // Writes ComposeRunIdentity() to data\local_addres.dat, for whoever looks there.
     bool SaveIdentityFile();
     // Puts the calibration file chosen at Next into data\calib.inc, or removes a stale one.
     bool PrepareCalibrationFile();
+    // The calibration file chosen at Next for this controller's run; null: none.
+    const std::string* ChosenCalibration() const;
     // For the run log: how the identity came about, and the calibration's source.
     std::string DescribeReading() const;
     std::string DescribeCalibration() const;
@@ -73,13 +78,33 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     // The backup and the calibration chosen after a good Next; false keeps the page.
     void ConfirmIdentity();
     CIdentityKeeper& Keeper();
+    // The fields after a reading that gave no identity: no MAC (never the one of the
+    // controller read before), the IP of the user's own identity file or none.
+    void ShowNoIdentity();
+    // A 317/318 whose calibration file is known nowhere but in the controller: formatting
+    // would erase the only copy.
+    bool CalibrationAtRisk() const;
+    // The format box and its warning for the current reading and MAC: forced after a failed
+    // reading unless the calibration is at risk, when it is offered unchecked with a warning.
+    void UpdateFormatChoice();
+    // After a failed reading, a MAC typed whole whose controller is kept in a backup brings its
+    // IP into a blank IP control.
+    void FillIpFromBackup();
+    // The box was clicked: checking it with the calibration at risk asks once more.
+    void OnFormatClicked();
 
     // The reader that has reported and waits to be disposed of.
     CReadThread* m_pEndedReader = nullptr;
     std::unique_ptr<CIdentityKeeper> m_pKeeper;
     bool m_bRead = false;  // the last reading gave a well-formed identity
+    // This controller's identity file as its reading gave it (empty when not read).
+    std::string m_strReadIdentity;
+    // The last reader could not open the port: the port page is shown again with its box.
+    bool m_bPortNotOpened = false;
 };
 
 extern const char kReadingText[];
 extern const char kReadText[];
 extern const char kNotReadText[];
+extern const char kFormatNoteText[];
+extern const char kCalibrationAtRiskText[];

@@ -11,8 +11,11 @@ uint32_t CReadThread::Run() {
     bool calibration = false;
     try {
         RemovePartialCopies(m_strFolder);
-        identity = FetchWithRetry(kIdentityName);
-        if (DeviceHasCalibration(m_strDevice)) calibration = FetchWithRetry(kCalibrationName);
+        identity = FetchWithRetry(kIdentityName, &m_strIdentity);
+        // A port that cannot be opened for the identity cannot be for the calibration either.
+        if (DeviceHasCalibration(m_strDevice) && !m_bPortNotOpened) {
+            calibration = FetchWithRetry(kCalibrationName, &m_strCalibration);
+        }
     } catch (int) {
         // Stopped (the assistant is closing): nothing more is fetched.
     }
@@ -20,11 +23,12 @@ uint32_t CReadThread::Run() {
     return 0;
 }
 
-bool CReadThread::FetchWithRetry(const std::string& name) {
-    std::string content;
+bool CReadThread::FetchWithRetry(const std::string& name, std::string* content) {
     const int result =
-        Keep(name, CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, &content), content);
+        Keep(name, CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, content), *content);
     if (result == ResultStopped) RaiseResult(ResultStopped);
+    if (result == ResultOpenFailed) m_bPortNotOpened = true;
+    if (result != ResultDone) content->clear();
     return result == ResultDone;
 }
 
@@ -40,10 +44,14 @@ int CReadThread::Keep(const std::string& name, int result, const std::string& co
     if (StopRequested()) return ResultStopped;
     // The copy is written beside the real file and replaces it only when whole: a failed
     // fetch must not destroy an identity file that is there already, nor leave a partial
-    // calibration file to be written back to the controller.
+    // calibration file behind. A folder that cannot be written loses only this copy on disk:
+    // the reading itself is in memory and good.
     const std::string partial = m_strFolder + PartialCopyName(name);
     const bool written =
         CFile::WriteAll(partial, content) && CFile::Replace(partial, m_strFolder + name);
-    if (!written) CFile::Remove(partial);
-    return written ? ResultDone : ResultIoError;
+    if (!written) {
+        CFile::Remove(partial);
+        m_bFolderNotUpdated = true;
+    }
+    return ResultDone;
 }

@@ -34,16 +34,33 @@ class CReadThread : public CMyThread {
     // Where copies go; "data\" unless told.
     void SetTargetFolder(const std::string& folder) { m_strFolder = folder; }
 
+    // What the reading gave, read by the page while the reader waits inside its report: the
+    // bytes as they came off the line (the page never reads them back from data\, which
+    // another copy of the program may be writing), empty when not fetched.
+    const std::string& Identity() const { return m_strIdentity; }
+    const std::string& Calibration() const { return m_strCalibration; }
+    // A fetched copy could not be put into the target folder (a folder the user may not write):
+    // the reading is good all the same.
+    bool FolderNotUpdated() const { return m_bFolderNotUpdated; }
+    // The port could not be opened (another program or another copy of this one holds it, or
+    // the adapter is gone): nothing was asked of the controller.
+    bool PortNotOpened() const { return m_bPortNotOpened; }
+
     static constexpr uint32_t kRetryPauseMs = CFileFetch::kRetryPauseMs;
     static constexpr int kTwoBytePayload = CFileFetch::kTwoBytePayload;
 
   private:
-    // A fetch and, when it fails, one more after the pause; raises ResultStopped on a stop.
-    bool FetchWithRetry(const std::string& name);
+    // A fetch and, when it fails, one more after the pause, into `content`; raises
+    // ResultStopped on a stop.
+    bool FetchWithRetry(const std::string& name, std::string* content);
     // After a fetch ended with `result`: a whole copy replaces the local file.
     int Keep(const std::string& name, int result, const std::string& content);
 
     IReaderUi& m_Ui;
     std::string m_strDevice;
     std::string m_strFolder = kDataFolder;
+    std::string m_strIdentity;
+    std::string m_strCalibration;
+    bool m_bFolderNotUpdated = false;
+    bool m_bPortNotOpened = false;
 };

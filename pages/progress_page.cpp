@@ -73,30 +73,36 @@ BOOL CFourthPage::OnInitDialog() {
 }
 
 void CFourthPage::OnPageShown() {
-    SetWindowText1251(m_StatusText, "Идет прошивка прибора!");
     CMasterDlg* master = theApp.m_pMasterDlg;
     m_pRunLog = std::make_shared<CRunLog>();
     m_pRunLog->Note("Контроллер", theApp.m_strDevice + ", версия " + theApp.m_strVersion);
     m_pRunLog->Note("Порт", ChosenPort());
-    if (master) {
-        m_pRunLog->Note("MAC и IP", master->m_ThirdPage.DescribeReading());
-        m_pRunLog->Note("Форматирование",
-                        master->m_ThirdPage.IsFormatChecked() ? "запрошено" : "не запрошено");
-    }
-    const bool saved = master && master->m_ThirdPage.SaveIdentityFile();
-    // A calibration file in data\ that is not this controller's must not reach it.
-    const bool prepared = saved && master->m_ThirdPage.PrepareCalibrationFile();
-    if (master) m_pRunLog->Note("Калибровка", master->m_ThirdPage.DescribeCalibration());
-    m_pFrame->SetPageButtons(FALSE, true, FALSE, FALSE);
-    if (!prepared) {
-        // Flashing without the user's MAC and IP in the data files would lose the identity.
-        m_strFaultyFile = saved ? std::string(kDataFolder) + kCalibrationName : kIdentityFile;
-        m_Fault = FileFault::CannotWrite;
-        EndRun(ResultBadFile);
-        return;
-    }
-    AcceptReports();
     g_pMathThread = new CMathThread(*this);
+    bool dataUpdated = true;
+    if (master) {
+        CThirdPage& page = master->m_ThirdPage;
+        m_pRunLog->Note("MAC и IP", page.DescribeReading());
+        m_pRunLog->Note("Форматирование", page.IsFormatChecked() ? "запрошено" : "не запрошено");
+        // The run writes this controller's identity and calibration from memory: data\ gets
+        // them too, for whoever looks, but another copy of the program may write its own
+        // controller's files there at any moment, and a user may be unable to write there.
+        const std::string identity = page.ComposeRunIdentity();
+        g_pMathThread->SetOwnFile(kIdentityName, &identity);
+        g_pMathThread->SetOwnFile(kCalibrationName, page.ChosenCalibration());
+        dataUpdated = page.SaveIdentityFile() && page.PrepareCalibrationFile();
+        m_pRunLog->Note("Калибровка", page.DescribeCalibration());
+    }
+    if (!dataUpdated) {
+        m_pRunLog->Note("Папка data",
+                        "не обновлена (нет доступа на запись); в контроллер записываются файлы из "
+                        "памяти программы");
+    }
+    SetWindowText1251(m_StatusText,
+                      dataUpdated ? "Идет прошивка прибора!"
+                                  : "Идет прошивка прибора!\nПапку data обновить не удалось: в "
+                                    "контроллер записываются файлы из памяти программы.");
+    m_pFrame->SetPageButtons(FALSE, true, FALSE, FALSE);
+    AcceptReports();
     g_pMathThread->SetDevice(theApp.m_strDevice);
     g_pMathThread->SetRunLog(m_pRunLog);
     SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));

@@ -18,6 +18,24 @@ export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 # No offer to install Mono or Gecko when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Debian's `wine` (and wineboot, winepath, which call it) starts the 32-bit loader whenever
+# wine32 is installed, even for a 64-bit program; on a kernel that cannot run 32-bit programs
+# that fails with "Exec format error". There the 64-bit loader runs everything, through
+# stand-ins for `wine` and `wine-stable` put first on the PATH, and the 32-bit pass is skipped.
+if bash "$ROOT/scripts/runs-32bit.sh"; then
+    RUNS_32BIT=1
+else
+    RUNS_32BIT=0
+    WINE64_BIN=$ROOT/build/wine64-only
+    mkdir -p "$WINE64_BIN"
+    for name in wine wine-stable; do
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+            >"$WINE64_BIN/$name"
+        chmod +x "$WINE64_BIN/$name"
+    done
+    export PATH=$WINE64_BIN:$PATH WINELOADER=/usr/lib/wine/wine64
+fi
+
 PIDS=()
 XVFB_PID=
 
@@ -46,7 +64,7 @@ init_prefix() {
     # A prefix made while wine32 was not installed has no 32-bit Windows in it, and `wineboot -u`
     # cannot add one (it runs a 32-bit program to do so). The prefix holds nothing of ours that
     # a run does not set up again, so it is made anew.
-    if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$wow64" ]; then
+    if [ "$RUNS_32BIT" = 1 ] && [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$wow64" ]; then
         echo "making the Wine prefix $WINEPREFIX again, now with its 32-bit half"
         wineserver -k >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
@@ -56,7 +74,7 @@ init_prefix() {
         wineboot -i >"$RUN_DIR/wineboot.log" 2>&1
         wineserver -w
     fi
-    if [ ! -f "$wow64" ]; then
+    if [ "$RUNS_32BIT" = 1 ] && [ ! -f "$wow64" ]; then
         echo "no 32-bit Windows in $WINEPREFIX: is wine32:i386 installed?" >&2
         return 1
     fi

@@ -4,7 +4,9 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-common.sh"
 mkdir -p "$RUN_DIR"
-trap cleanup EXIT
+LOCKED_SET=
+# The immutable installation must not outlive the run: nothing could remove it afterwards.
+trap 'cleanup; [ -n "$LOCKED_SET" ] && chattr -R -i "$RUN_DIR/locked-install" 2>/dev/null; true' EXIT
 # Found missing now rather than after the 64-bit cases.
 if [ ! -f "$BUILD_WIN32/plcflash.exe" ]; then
     echo "no $BUILD_WIN32/plcflash.exe: make windows32" >&2
@@ -83,6 +85,30 @@ identity unannounced
 e2e_sim large COM38 --idle-ms 20000
 identity large
 e2e_sim slow COM39 --idle-ms 20000 --rd-silent
+# Two copies of the program from one folder, one per controller; and a 317 read by a program
+# whose folder cannot be written.
+e2e_sim copy-a COM42 --idle-ms 30000
+printf 'EMAC=02:00:00:00:00:0A\r\nIP=0A:00:00:0A\r\n' >"$SIMS/copy-a/files/local_addres.dat"
+printf 'calibration of copy A\r\n\x0a' >"$SIMS/copy-a/files/calib.inc"
+e2e_sim copy-b COM43 --idle-ms 30000
+printf 'EMAC=02:00:00:00:00:0B\r\nIP=0A:00:00:0B\r\n' >"$SIMS/copy-b/files/local_addres.dat"
+printf 'calibration of copy B\r\n\x0b\x0b' >"$SIMS/copy-b/files/calib.inc"
+e2e_sim locked COM44 --idle-ms 20000
+printf 'EMAC=02:4C:4F:43:4B:44\r\nIP=0A:00:00:4C\r\n' >"$SIMS/locked/files/local_addres.dat"
+printf 'calibration of the locked one\r\n' >"$SIMS/locked/files/calib.inc"
+# The tests run as root, whom permission bits do not stop: the folder is made immutable. A file
+# system without the attribute leaves the scenario skipped (it says so).
+LOCKED=$RUN_DIR/locked-install
+[ -d "$LOCKED" ] && { chattr -R -i "$LOCKED" 2>/dev/null || true; }
+rm -rf "$LOCKED" && mkdir -p "$LOCKED"
+cp -r "$ROOT/scripts/sample/system" "$ROOT/scripts/sample/data" "$ROOT/scripts/sample/plc.ini" \
+    "$BUILD_WIN/plcflash.exe" "$LOCKED/"
+if chattr -R +i "$LOCKED" 2>/dev/null; then
+    export E2E_LOCKED_INSTALL=$(winepath -w "$LOCKED")
+    LOCKED_SET=1
+else
+    echo "chattr +i is not supported here: the scenario with a folder that cannot be written is skipped"
+fi
 # The 32-bit plcflash.exe's good run: a controller of its own holding what `good` holds, in a
 # folder of its own laid out as the scenario expects.
 RUN32=$RUN_DIR/32-bit
@@ -104,6 +130,7 @@ export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_
 export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
 export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35
 export E2E_PORT_QUIET=COM36 E2E_PORT_UNANNOUNCED=COM37 E2E_PORT_LARGE=COM38 E2E_PORT_SLOW=COM39
+export E2E_PORT_COPY_A=COM42 E2E_PORT_COPY_B=COM43 E2E_PORT_LOCKED=COM44
 # The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
 E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
 export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
@@ -137,16 +164,21 @@ run_cases() {
 }
 
 # The 32-bit plcflash.exe in the same Russian Windows, driven by the 64-bit test programs.
-EXE32=$(winepath -w "$BUILD_WIN32/plcflash.exe")
-mkdir -p "$SHOTS/32-bit"
-run_cases "32-bit start-up:" "$RUN32/startup.log" \
-    env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
-    wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*'
-run_cases "32-bit good run:" "$RUN32/good-run.log" \
-    env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
-    E2E_PORT_GOOD=COM40 E2E_SIMS="$(winepath -w "$RUN32/sims")" \
-    E2E_ROOT="$(winepath -w "$RUN32/e2e")" E2E_RUN_DIR="$(winepath -w "$RUN32")" \
-    wine "$BUILD_WIN/tests/win/plcflash_e2e.exe" --gtest_filter=EndToEnd.GoodRunOfA317
+if [ "$RUNS_32BIT" = 1 ]; then
+    EXE32=$(winepath -w "$BUILD_WIN32/plcflash.exe")
+    mkdir -p "$SHOTS/32-bit"
+    run_cases "32-bit start-up:" "$RUN32/startup.log" \
+        env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
+        wine "$BUILD_WIN/tests/win/plcflash_wintests.exe" --gtest_filter='Cases/Startup.*'
+    run_cases "32-bit good run:" "$RUN32/good-run.log" \
+        env PLCFLASH_EXE="$EXE32" PLCFLASH_SCREENSHOTS="$(winepath -w "$SHOTS/32-bit")" \
+        E2E_PORT_GOOD=COM40 E2E_SIMS="$(winepath -w "$RUN32/sims")" \
+        E2E_ROOT="$(winepath -w "$RUN32/e2e")" E2E_RUN_DIR="$(winepath -w "$RUN32")" \
+        wine "$BUILD_WIN/tests/win/plcflash_e2e.exe" --gtest_filter=EndToEnd.GoodRunOfA317
+else
+    echo "32-bit pass SKIPPED: this kernel cannot run 32-bit programs (no IA-32 emulation), so" \
+        "the 32-bit plcflash.exe was built but not run"
+fi
 
 check_sims
 

@@ -107,10 +107,29 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
                          std::to_string(r.seq) + " of packet " + std::to_string(seq) +
                          (corrupt ? " sent with a wrong sum" : ""));
         }
-        if (!corrupt) return true;
-        corrupt = false;
+        if (corrupt) {
+            corrupt = false;
+            continue;
+        }
+        return index != m_faults.repeatPacket || SendAgainAfterLostAcknowledgement(p, ack);
     }
     return false;
+}
+
+bool FileService::SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& packet,
+                                                    const std::vector<uint8_t>& ack) {
+    // As far as this controller knows, the program never answered: it must take the packet as
+    // one it has, answer it as it did, and not count it twice. Its silence is as wrong as
+    // other bytes: it would leave the controller waiting.
+    m_line.Reply(packet.data(), packet.size());
+    std::vector<uint8_t> again(kReplySize);
+    const size_t got = m_line.ReceiveAll(again.data(), kReplySize, 3000);
+    again.resize(got);
+    if (again != ack) {
+        return Error("packet " + std::to_string(Word(&packet[4])) + " sent again acknowledged " +
+                     (got ? "with other bytes" : "not at all"));
+    }
+    return true;
 }
 
 void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& request) {

@@ -23,6 +23,8 @@ struct FileServiceFaults {
     // Reading files out of the controller (packets counted from 1 in sending order):
     int refuseRequests = 0;            // refuse this many read requests (-1: every one)
     uint32_t badSumPacket = 0;         // send packet K once with a wrong sum
+    uint32_t repeatPacket = 0;         // send packet K again once it was acknowledged, as a
+                                       // controller that lost the acknowledgement does
     uint32_t refusalBeforePacket = 0;  // a six-byte status-20 message where K's header is due
     bool twoBytePayload = false;       // answer the first packet of a read with two bytes
     bool silentRead = false;           // accept the request, then send nothing; only until
@@ -75,6 +77,9 @@ class FileService {
     bool Lookup(const std::string& name, std::vector<uint8_t>* content) const;
     void CorruptIfAsked(const std::string& name, std::vector<uint8_t>* content);
     bool SendPacketAcknowledged(uint16_t seq, bool last, const std::vector<uint8_t>& payload);
+    // The fault of a lost acknowledgement: `packet` once more, and `ack` expected again.
+    bool SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& packet,
+                                           const std::vector<uint8_t>& ack);
     bool AwaitBytes(const std::vector<uint8_t>& expected);
     void StoreFile();
     // Reports a protocol error; false, for `return Error(...)` in a check.

@@ -60,6 +60,8 @@ const char kUsage[] =
     "  --fs-busy N             answer the first N \"1\" control messages of a handshake 0x0014\n"
     "  --rd-refuse N           refuse the first N read requests (all: every one)\n"
     "  --rd-bad-sum K          send packet K of a read with a wrong sum, once\n"
+    "  --rd-repeat K           send packet K of a read again once it was acknowledged, as if\n"
+    "                          the acknowledgement was lost; expects the same one again, once\n"
     "  --rd-refusal-before K   a six-byte status-20 message where packet K's header is due\n"
     "  --rd-two-byte           answer a read with a two-byte payload\n"
     "  --rd-silent             accept a read request, then send nothing, until a file has been\n"
@@ -215,6 +217,8 @@ SimOptions Parse(int argc, char** argv) {
             o.boot.fileFaults.refuseRequests = v == "all" ? -1 : static_cast<int>(Number(v));
         } else if (opt == "--rd-bad-sum") {
             o.boot.fileFaults.badSumPacket = Number(value());
+        } else if (opt == "--rd-repeat") {
+            o.boot.fileFaults.repeatPacket = Number(value());
         } else if (opt == "--rd-refusal-before") {
             o.boot.fileFaults.refusalBeforePacket = Number(value());
         } else if (opt == "--rd-two-byte") {

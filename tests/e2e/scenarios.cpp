@@ -109,12 +109,21 @@ TEST_F(EndToEnd, SilentControllerTakesTheTypedMacAndFormats) {
     }
 }
 
+// A port that cannot be opened (the adapter is gone, another program holds it) is said at
+// once, and the port page is back for another choice: typing a MAC would not help.
 TEST_F(EndToEnd, PortThatCannotBeOpened) {
-    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-110"));
-    ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_MISSING")));
-    m_driver.TypeMac("001122334455");
-    ASSERT_NO_FATAL_FAILURE(StartFlashing(nullptr));
-    ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome, 60000));
+    ASSERT_NO_FATAL_FAILURE(Install("ПЛК-317"));
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 10000));
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
+    ASSERT_TRUE(m_driver.SelectPort(EnvText("E2E_PORT_MISSING")));
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
+    ASSERT_TRUE(m_boxes->WaitForBoxes(1, 10000)) << "no box";
+    const DWORD ms = GetTickCount() - start;
+    EXPECT_LT(ms, 4000u) << "neither retried after a pause nor tried for the calibration";
+    ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
     const auto errors = BoxesCaptioned("Ошибка");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].text, "Не удалось открыть com порт!");
@@ -129,13 +138,17 @@ TEST_F(EndToEnd, CancelDuringTheKernelUploadThenANewRunSucceeds) {
     ASSERT_TRUE(m_driver.Click(IDCANCEL));
     ASSERT_TRUE(m_driver.WaitForPage(Page::Welcome, 30000));
     EXPECT_TRUE(BoxesCaptioned("Ошибка").empty());
-    // From the welcome page again: the fields keep what they had.
+    // From the welcome page again.
     ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
     ASSERT_TRUE(m_driver.WaitForPage(Page::Port, 10000));
     ASSERT_TRUE(m_driver.Click(ID_WIZNEXT));
     ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
     ASSERT_NO_FATAL_FAILURE(WaitForReading(120000));
-    EXPECT_EQ(m_driver.Mac(), "00:1A:2B:3C:4D:5E");
+    // The kernel is gone, so is the reading: the MAC is typed again, the IP comes from the
+    // backup of the first reading.
+    EXPECT_EQ(m_driver.Mac(), "");
+    m_driver.TypeMac("001A2B3C4D5E");
+    EXPECT_EQ(m_driver.Ip(), "192.168.1.10");
     ASSERT_NO_FATAL_FAILURE(StartFlashing("cancel"));
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
     ASSERT_NO_FATAL_FAILURE(FinishAndExit());
@@ -202,8 +215,12 @@ TEST_F(EndToEnd, RestoreTheCalibrationFromTheBackup) {
     ASSERT_NO_FATAL_FAILURE(WaitForBootLoader("restore"));
     ASSERT_NO_FATAL_FAILURE(ReadIdentityFrom(EnvText("E2E_PORT_RESTORE")));
     EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
-    EXPECT_TRUE(m_driver.Checked(IDC_FORMAT)) << "formatting is forced";
+    // The copy its reading left in data\ is not taken for the user's file.
+    EXPECT_EQ(m_driver.Ip(), "...");
+    EXPECT_FALSE(m_driver.Checked(IDC_FORMAT)) << "no calibration is known before the MAC";
     m_driver.TypeMac("001A2B3C4D5E");
+    EXPECT_TRUE(m_driver.Checked(IDC_FORMAT)) << "its backup holds the calibration: forced";
+    EXPECT_EQ(m_driver.Ip(), "192.168.1.10") << "from its backup";
     ASSERT_NO_FATAL_FAILURE(StartFlashing("restore"));
     const auto told = BoxesCaptioned(kPrefix + std::string("ПЛК-317"));
     ASSERT_FALSE(told.empty());
@@ -228,14 +245,20 @@ TEST_F(EndToEnd, AnotherControllerNeverGetsTheFirstOnesCalibration) {
     ASSERT_TRUE(m_driver.WaitForPage(Page::MacIp, 10000));
     ASSERT_NO_FATAL_FAILURE(WaitForReading(120000));
     EXPECT_EQ(m_driver.Text(IDC_TEXT).rfind("Считать данные из ПЛК не удалось.", 0), 0u);
+    // Nothing of A: its MAC is gone, the IP is the user's file's, and with no calibration of B
+    // known anywhere formatting is not forced.
+    EXPECT_EQ(m_driver.Mac(), "");
+    EXPECT_EQ(m_driver.Ip(), "192.168.0.17");
     m_driver.TypeMac("0C0D0E0F1011");
+    EXPECT_FALSE(m_driver.Checked(IDC_FORMAT));
+    EXPECT_TRUE(IsWindowEnabled(m_driver.Control(IDC_FORMAT)));
     ASSERT_NO_FATAL_FAILURE(StartFlashing("two-b"));
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Result));
     ASSERT_NO_FATAL_FAILURE(FinishAndExit());
     EXPECT_EQ(ReadAll(Sim("two-b") + "\\files\\calib.inc"),
               "<missing " + Sim("two-b") + "\\files\\calib.inc>");
     EXPECT_EQ(ReadAll(Sim("two-b") + "\\files\\local_addres.dat"),
-              "EMAC=0C:0D:0E:0F:10:11\r\nIP=C0:A8:01:0A\r\n");
+              "EMAC=0C:0D:0E:0F:10:11\r\nIP=C0:A8:00:11\r\n");
     EXPECT_EQ(SimLog("two-b").Count("file", "local_addres.dat"), 2) << "stored damaged once";
 }
 

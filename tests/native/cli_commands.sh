@@ -192,6 +192,23 @@ else
     echo "FAIL backup and identity"; cat "$work/identity.out"; ls -R "$work/bk" "$work/bk2"; failures=$((failures + 1))
 fi
 stop_sim $sim_pid $sim2_pid
+# backup from a controller that sends a packet of calib.inc again, as one that lost the
+# acknowledgement does: the copy holds it once.
+mkdir -p "$work/ctl3"
+cp "$work/ctl/local_addres.dat" "$work/ctl3/"
+head -c 1000 /dev/urandom >"$work/ctl3/calib.inc"
+line=$work/line.repeat
+start_sim "$line" --start core --files "$work/ctl3" --rd-repeat 3
+ok=1
+"$cli" backup --port "$line" --out "$work/bk3" >/dev/null 2>&1 || ok=0
+kept=("$work"/bk3/backup/000A3C123456/*/)
+cmp -s "$work/ctl3/calib.inc" "${kept[0]}calib.inc" || ok=0
+if [ $ok = 1 ]; then
+    echo "ok   backup from a controller that sends a packet again"
+else
+    echo "FAIL backup from a controller that sends a packet again"; failures=$((failures + 1))
+fi
+stop_sim $sim_pid
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
 ports=$("$cli" list-ports)

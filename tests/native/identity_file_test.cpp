@@ -72,13 +72,29 @@ class IdentitySave : public ::testing::Test {
     WorkFolder m_folder{"identity_save", "data"};
 };
 
-TEST_F(IdentitySave, SingleCharactersArePaddedAndTheTailIsKept) {
-    std::ofstream("data/local_addres.dat", std::ios::binary) << std::string(60, '#');
+// The file a run writes never carries another file's tail: only the controller's own reading
+// lends its bytes after the two lines.
+TEST_F(IdentitySave, TheTwoLinesOverTheControllersOwnFileOnly) {
     const MacFields mac = {"a", "1A", "2B", "3C", "4D", "5E"};
-    ASSERT_TRUE(SaveIdentityFile(kIdentityFile, mac, "7.168.1.255"));
-    const std::string content = ReadWholeFile("data/local_addres.dat");
-    EXPECT_EQ(content.substr(0, 40), "EMAC=0a:1A:2B:3C:4D:5E\r\nIP=07:A8:01:FF\r\n");
-    EXPECT_EQ(content.substr(40), std::string(20, '#'));
+    const std::string lines = "EMAC=0a:1A:2B:3C:4D:5E\r\nIP=07:A8:01:FF\r\n";
+    const std::string tail(20, '#');
+    struct Case {
+        const char* name;
+        std::string own;  // this controller's file as read; "" not read
+        std::string written;
+    };
+    const Case cases[] = {
+        {"not read", "", lines},
+        {"read, with more after the lines", std::string(40, '-') + tail, lines + tail},
+        {"read, shorter than the lines", "EMAC=00:00:00:00:00:00\r\n", lines},
+    };
+    for (const Case& c : cases) {
+        // What another controller's reading left in data\ goes entirely.
+        std::ofstream("data/local_addres.dat", std::ios::binary) << std::string(60, '*');
+        ASSERT_TRUE(SaveIdentityFile(kIdentityFile, ComposeIdentityOver(c.own, mac, "7.168.1.255")))
+            << c.name;
+        EXPECT_EQ(ReadWholeFile("data/local_addres.dat"), c.written) << c.name;
+    }
 }
 
 TEST_F(IdentitySave, AMissingFileAndFolderAreCreatedAndReadBack) {

@@ -28,13 +28,13 @@ struct Reading {
 
 class Session {
   public:
-    explicit Session(const std::string& root) : m_keeper(root, true) {
-        m_keeper.TakeUserCalibration();
-    }
+    explicit Session(const std::string& root) : m_keeper(root, true) { m_keeper.TakeUserFiles(); }
+    // The reader puts its copies into data\ too; the keeper takes them from the reading.
     void Read(const Reading& r) {
         if (!r.identity.empty()) Put("data/local_addres.dat", r.identity);
         if (!r.calibration.empty()) Put("data/calib.inc", r.calibration);
-        m_keeper.OnReading(!r.identity.empty(), r.mac, !r.calibration.empty());
+        m_keeper.OnReading(r.identity.empty() ? nullptr : &r.identity, r.mac,
+                           r.calibration.empty() ? nullptr : &r.calibration);
     }
     // Next with `mac`, then the run's start: what data\calib.inc holds ("-" when absent).
     std::string Flash(const std::string& mac, bool model317, CalibrationSource* source) {
@@ -172,6 +172,44 @@ TEST(IdentityKeeper, TheCalibrationAWriteTakes) {
         CalibrationSource source;
         EXPECT_EQ(session.Flash(c.confirmed, c.model317, &source), c.written) << c.name;
         EXPECT_EQ(source, c.source) << c.name;
+        // Formatting is offered freely only where no calibration would come back.
+        if (c.model317) {
+            EXPECT_EQ(session.Keeper().KnowsCalibration(c.confirmed),
+                      c.source != CalibrationSource::None)
+                << c.name;
+        }
+    }
+}
+
+// The IP a page shows for a controller that cannot be read comes from the user's own identity
+// file, never from one another controller's reading left in data\.
+TEST(IdentityKeeper, TheUsersIdentityFileIsTheOneFoundBeforeAnyReading) {
+    const std::string kUsers = "EMAC=00:00:00:00:00:00\r\nIP=C0:A8:00:11\r\n";
+    struct Case {
+        const char* name;
+        std::vector<Reading> before;  // earlier sessions (killed: their copies stay in data\)
+        std::string inData;           // put into data\ before this session ("" none)
+        bool users;
+    };
+    const Case cases[] = {
+        {"the user's file", {}, kUsers, true},
+        {"none", {}, "", false},
+        {"a reading's copy left behind", {kReadA}, "", false},
+        {"the user's file over a reading's copy", {kReadA}, kUsers, true},
+    };
+    for (const Case& c : cases) {
+        WorkFolder work("keeper_identity", "data store");
+        const std::string root = work.Path() + "/store/";
+        for (const Reading& r : c.before) Session(root).Read(r);
+        if (!c.inData.empty()) Put("data/local_addres.dat", c.inData);
+        Session session(root);
+        // A reading in this session changes nothing of what the user's file was.
+        session.Read(kReadA);
+        const std::string* users = session.Keeper().UserIdentity();
+        ASSERT_EQ(users != nullptr, c.users) << c.name;
+        if (users) {
+            EXPECT_EQ(*users, kUsers) << c.name;
+        }
     }
 }
 

@@ -94,11 +94,15 @@ struct FetchCase {
 // Every read is bounded by the port's time-outs, but a controller that answers each refusal with
 // another damaged packet (or refuses the continuation for ever) must not hold the reader for ever.
 TEST(IdentityReader, AControllerThatNeverSendsAGoodPacketIsGivenUp) {
+    enum class Endless { BadSums, Refusals, Repeats };
     struct Case {
         const char* name;
-        bool endlessBadSums;  // else: a second segment whose continuation is never accepted
+        Endless endless;  // refusals: a second segment whose continuation is never accepted;
+                          // repeats: packet 1 again after every acknowledgement
     };
-    for (const Case& c : {Case{"endless bad sums", true}, Case{"endless refusals", false}}) {
+    for (const Case& c :
+         {Case{"endless bad sums", Endless::BadSums}, Case{"endless refusals", Endless::Refusals},
+          Case{"endless repeats", Endless::Repeats}}) {
         PortScript script;
         script.onWrite = [&c](const std::string& bytes, PortScript& s) {
             const std::string ok("\x55\x55\x0A\x00\x01\x00", 6);
@@ -112,9 +116,10 @@ TEST(IdentityReader, AControllerThatNeverSendsAGoodPacketIsGivenUp) {
                 return;
             }
             const uint8_t payload[10] = {1, 0, 1, 0, 0, 0, 'a', 'b', 'c', 0};
-            std::vector<uint8_t> p = packet::Build(1, true, payload, sizeof(payload));
-            if (c.endlessBadSums) p[6] ^= 0x01;
-            if (!c.endlessBadSums && bytes[2] == 0x0A && bytes[4] == 1) {
+            std::vector<uint8_t> p =
+                packet::Build(1, c.endless != Endless::Repeats, payload, sizeof(payload));
+            if (c.endless == Endless::BadSums) p[6] ^= 0x01;
+            if (c.endless == Endless::Refusals && bytes[2] == 0x0A && bytes[4] == 1) {
                 s.reads.push_back({refused});  // the segment is over: "not ready", for ever
                 return;
             }
@@ -177,9 +182,14 @@ TEST(IdentityReader, AStopEndsTheReadingAtOnce) {
 
 TEST(IdentityReader, FetchCopiesTheFileAndSurvivesTheControllersFaults) {
     FileServiceFaults refuseFirst, refuseTwice, badSum, refusal, twoBytes, none;
+    FileServiceFaults repeatFirst, repeatThird, repeatAfterBadSum;
     refuseFirst.refuseRequests = 1;
     refuseTwice.refuseRequests = 2;
     badSum.badSumPacket = 2;
+    repeatFirst.repeatPacket = 1;
+    repeatThird.repeatPacket = 3;
+    repeatAfterBadSum.badSumPacket = 3;
+    repeatAfterBadSum.repeatPacket = 3;
     refusal.refusalBeforePacket = 2;
     twoBytes.twoBytePayload = true;
     const FetchCase cases[] = {
@@ -191,6 +201,10 @@ TEST(IdentityReader, FetchCopiesTheFileAndSurvivesTheControllersFaults) {
         {"two refusals: the third sending ends with 10", refuseTwice, 40, ResultIoError},
         {"a bad sum is refused and the good copy taken", badSum, 700, ResultDone},
         {"a refusal where a header is due", refusal, 700, ResultDone},
+        // The controller lost our acknowledgement and sends the packet again: kept once.
+        {"packet 3 sent again", repeatThird, 1000, ResultDone},
+        {"packet 1 sent again, its sub-header with it", repeatFirst, 1000, ResultDone},
+        {"packet 3 refused, then its good copy sent twice", repeatAfterBadSum, 1000, ResultDone},
         {"a two-byte payload ends with 7", twoBytes, 700, CReadThread::kTwoBytePayload},
     };
     for (const auto& c : cases) {
@@ -205,7 +219,7 @@ TEST(IdentityReader, FetchCopiesTheFileAndSurvivesTheControllersFaults) {
         } else {
             EXPECT_FALSE(rig.HasLocal("local_addres.dat")) << c.name;
         }
-        EXPECT_FALSE(rig.HasLocal("~local_addres.dat.part")) << c.name;
+        EXPECT_FALSE(rig.HasLocal(PartialCopyName("local_addres.dat"))) << c.name;
     }
 }
 
@@ -228,7 +242,7 @@ TEST(IdentityReader, ASilentControllerEndsTheFetchAfterTheReadTimeOut) {
     EXPECT_GE(ms, 2115);
     EXPECT_LT(ms, 2900);
     EXPECT_EQ(ReadWholeFile("data/local_addres.dat"), "the user's own");
-    EXPECT_FALSE(CFile::Exists("data/~local_addres.dat.part"));
+    EXPECT_FALSE(CFile::Exists("data/" + PartialCopyName("local_addres.dat")));
 }
 
 TEST(IdentityReader, AFailedFetchLeavesTheFileThatWasThere) {
@@ -268,6 +282,60 @@ TEST(IdentityReader, RunFetchesCalibrationOnlyForTheTwoModels) {
         EXPECT_EQ(rig.clock.sleeps, c.pauses) << c.device;
         EXPECT_EQ(rig.HasLocal("calib.inc"), c.report.second) << c.device;
     }
+}
+
+// The page takes the reading from the reader, never from data\: a folder that cannot be written
+// costs only the copy on disk, not the reading.
+TEST(IdentityReader, TheReadingIsKeptInMemoryWhateverTheFolder) {
+    const std::string identity = "EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n";
+    const std::string calibration = Pattern(700, 5);
+    for (const bool writable : {true, false}) {
+        ReadRig rig({});
+        rig.Hold("local_addres.dat", identity);
+        rig.Hold("calib.inc", calibration);
+        // A plain file where the folder should be: nothing can be written into data\.
+        if (!writable) {
+            ASSERT_EQ(system("rm -rf data && touch data"), 0);
+        }
+        rig.With([&](CReadThread& reader) {
+            reader.SetDevice("ПЛК-317");
+            ASSERT_TRUE(reader.StartThread());
+            ASSERT_TRUE(reader.WaitThread(60000));
+            EXPECT_EQ(reader.Identity(), identity) << writable;
+            EXPECT_EQ(reader.Calibration(), calibration) << writable;
+            EXPECT_EQ(reader.FolderNotUpdated(), !writable);
+            EXPECT_FALSE(reader.PortNotOpened());
+        });
+        ASSERT_EQ(rig.ui.reports.size(), 1u);
+        EXPECT_EQ(rig.ui.reports[0], std::make_pair(true, true)) << writable;
+        EXPECT_TRUE(rig.clock.sleeps.empty()) << "no retry for a good reading";
+        if (writable) {
+            EXPECT_EQ(rig.Local("local_addres.dat"), identity);
+        }
+    }
+}
+
+// A port another program (or another copy of this one) holds is said at once: no pause and no
+// second try, and no try for the calibration.
+TEST(IdentityReader, APortHeldElsewhereIsReportedAtOnce) {
+    WorkFolder work("read_held", "data");
+    PtyPair pty;
+    ASSERT_TRUE(pty.Create(""));
+    const std::unique_ptr<CommPort> holder = OpenTtyPath(pty.DevicePath());
+    ASSERT_TRUE(holder);
+    MapCommPort(81, pty.DevicePath());
+    ReaderUi ui;
+    FakeClock clock;
+    CReadThread reader(ui, SystemCommDriver(), clock);
+    reader.GetPortNumber();
+    reader.SetDevice("ПЛК-317");
+    ASSERT_TRUE(reader.StartThread());
+    ASSERT_TRUE(reader.WaitThread(10000));
+    ASSERT_EQ(ui.reports.size(), 1u);
+    EXPECT_EQ(ui.reports[0], std::make_pair(false, false));
+    EXPECT_TRUE(reader.PortNotOpened());
+    EXPECT_TRUE(clock.sleeps.empty());
+    EXPECT_TRUE(reader.Identity().empty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -176,8 +177,9 @@ TEST(StrictController, RefusesWhatBreaksTheFileProtocol) {
     afterShort.push_back(Data(1, false, 124, 3, 4500));
     Bytes badSum = Data(2, false, 128);
     badSum[6] ^= 1;
-    FileServiceFaults refuseOnce;
+    FileServiceFaults refuseOnce, repeatFirst;
     refuseOnce.refuseRequests = 1;
+    repeatFirst.repeatPacket = 1;
     const FileCase cases[] = {
         {"a command word it does not know",
          {Command(0x0030, 50, "cfg.txt", 50, true)},
@@ -277,9 +279,22 @@ TEST(StrictController, RefusesWhatBreaksTheFileProtocol) {
          Answer::Any,
          "read request repeated",
          refuseOnce},
+        {"a packet sent again acknowledged under another number",
+         {ReadRequest("held.txt", packet::kNameFill), Control(packet::kStatusOk, 0),
+          Control(packet::kStatusOk, 1), Control(packet::kStatusOk, 2)},
+         Answer::Any,
+         "sent again acknowledged with other bytes",
+         repeatFirst},
+        {"a packet sent again refused",
+         {ReadRequest("held.txt", packet::kNameFill), Control(packet::kStatusOk, 0),
+          Control(packet::kStatusOk, 1), Control(packet::kStatusBad, 1)},
+         Answer::Any,
+         "sent again acknowledged with other bytes",
+         repeatFirst},
     };
     for (const FileCase& c : cases) {
         const std::string folder = MakeTempFolder("strict_fs");
+        std::ofstream(folder + "/held.txt", std::ios::binary) << "a file the controller holds";
         Rig<FileService> rig;
         ASSERT_TRUE(rig.pty.Create(""));
         rig.line = std::make_unique<PacedLine>(rig.pty.MasterFd(), LineTiming{});

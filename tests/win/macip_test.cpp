@@ -165,4 +165,76 @@ TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {
     EXPECT_TRUE(Enabled(ID_WIZBACK) && Enabled(ID_WIZNEXT) && Enabled(IDCANCEL));
 }
 
+// Controller A is read; the engineer goes back and connects B, which cannot be read: nothing of
+// A stays in the fields for B's run to take.
+TEST_F(MacIpPage, AFailedReadingAfterAGoodOneKeepsNothingOfTheFirstController) {
+    UseWorkFolder(false);
+    theApp.m_strDevice = "ПЛК-110";
+    Next();
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
+    ASSERT_EQ(MacText(0), "00");
+    Back();
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_SILENT_PORT"), 120000));
+    EXPECT_EQ(Status(), kNotReadText);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), "") << i;
+    DWORD address = 0;
+    EXPECT_EQ(IpFields(&address), 0) << "A's IP, copied into data\\ by its reading, is not B's";
+    // What B's run would write: B's own fields, nothing of A's file.
+    for (int i = 0; i < 6; ++i) SetWindowText1251(Mac(i), "0C");
+    SendMessageW(Page().m_IpAddress, IPM_SETADDRESS, 0, 0x0A000009);
+    EXPECT_EQ(Page().ComposeRunIdentity(), "EMAC=0C:0C:0C:0C:0C:0C\r\nIP=0A:00:00:09\r\n");
+}
+
+// A 317 that cannot be read and whose calibration is kept nowhere: formatting would erase the
+// only copy, so it is offered, off, with a warning, and asked about once more.
+TEST_F(MacIpPage, FormattingIsNotForcedWhenItWouldEraseTheOnlyCalibration) {
+    UseWorkFolder(false);
+    // A backup of another controller, holding its calibration and IP.
+    const std::string kept = "backup\\0A0B0C0D0E0F\\20260101-000000";
+    CreateDirectoryA("backup", nullptr);
+    CreateDirectoryA("backup\\0A0B0C0D0E0F", nullptr);
+    CreateDirectoryA(kept.c_str(), nullptr);
+    ASSERT_TRUE(WriteAll(kept + "\\calib.inc", "calibration of 0A0B0C0D0E0F"));
+    ASSERT_TRUE(
+        WriteAll(kept + "\\local_addres.dat", "EMAC=0A:0B:0C:0D:0E:0F\r\nIP=0A:01:02:03\r\n"));
+    theApp.m_strDevice = "ПЛК-317";
+    Next();
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_SILENT_PORT"), 120000));
+    EXPECT_EQ(Status(), kNotReadText);
+    EXPECT_FALSE(Checked());
+    EXPECT_TRUE(IsWindowEnabled(Page().m_FormatCheck) && IsWindowEnabled(Page().m_FormatWarning));
+    EXPECT_EQ(GetWindowText1251(Page().m_FormatWarning), kCalibrationAtRiskText);
+    Shot("macip-calibration-at-risk");
+    {
+        // Checking the box asks; "No" (or closing the box) leaves it off, "Yes" on.
+        BoxWatcher boxes;
+        SendMessageW(Page().m_FormatCheck, BM_CLICK, 0, 0);
+        ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
+        EXPECT_FALSE(Checked());
+        boxes.SetAnswer(IDYES);
+        SendMessageW(Page().m_FormatCheck, BM_CLICK, 0, 0);
+        ASSERT_TRUE(boxes.WaitForBoxes(2, 5000));
+        EXPECT_TRUE(Checked());
+        const auto seen = boxes.Boxes();
+        EXPECT_NE(seen[0].text.find("Форматировать память?"), std::string::npos) << seen[0].text;
+    }
+    // The MAC of a controller whose calibration is kept: formatting is safe and forced again,
+    // and its IP comes from that backup into the blank control.
+    for (int i = 0; i < 6; ++i)
+        SetWindowText1251(Mac(i), std::string("0A0B0C0D0E0F").substr(i * 2, 2));
+    EXPECT_TRUE(Checked());
+    EXPECT_FALSE(IsWindowEnabled(Page().m_FormatCheck));
+    EXPECT_EQ(GetWindowText1251(Page().m_FormatWarning), kFormatNoteText);
+    DWORD address = 0;
+    EXPECT_EQ(IpFields(&address), 4);
+    EXPECT_EQ(address, 0x0A010203u);
+    // One digit changed: that controller's calibration is unknown again.
+    SetWindowText1251(Mac(5), "0E");
+    EXPECT_FALSE(Checked());
+    EXPECT_TRUE(IsWindowEnabled(Page().m_FormatCheck));
+    address = 0;
+    EXPECT_EQ(IpFields(&address), 4);
+    EXPECT_EQ(address, 0x0A010203u) << "an IP already shown is left alone";
+}
+
 }  // namespace

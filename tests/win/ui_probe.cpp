@@ -54,9 +54,9 @@ HWND FindMessageBox(DWORD pid) {
     return FindTopWindow(pid, &IsMessageBox);
 }
 
-SeenBox AnswerMessageBox(HWND box) {
+SeenBox AnswerMessageBox(HWND box, int answer) {
     SeenBox seen{WindowText(box), WindowText(GetDlgItem(box, kMessageBoxTextId))};
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     // Gone before it could be found again.
     for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
     return seen;
@@ -113,7 +113,7 @@ void BoxWatcher::Watch() {
         HWND box = FindMessageBox(m_pid);
         if (box) {
             if (m_onBox) m_onBox(m_context);
-            SeenBox seen = AnswerMessageBox(box);
+            SeenBox seen = AnswerMessageBox(box, m_answer);
             hold.lock();
             m_boxes.push_back(seen);
             m_changed.notify_all();

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -25,8 +26,8 @@ struct SeenBox {
     std::string text;
 };
 
-// Reads the box and presses its OK button.
-SeenBox AnswerMessageBox(HWND box);
+// Reads the box and presses its OK button (or the button `answer`, IDYES of a Yes/No box).
+SeenBox AnswerMessageBox(HWND box, int answer = IDOK);
 
 // The window as it is on the screen, as a 24-bit BMP file.
 bool SaveWindowPicture(HWND hwnd, const std::string& path);
@@ -39,6 +40,8 @@ class BoxWatcher {
                         void* context = nullptr);
     ~BoxWatcher();
     std::vector<SeenBox> Boxes();
+    // The button pressed from now on (IDOK unless told).
+    void SetAnswer(int answer) { m_answer = answer; }
     // Waits (bounded) until `count` boxes have been answered.
     bool WaitForBoxes(size_t count, DWORD ms);
 
@@ -48,6 +51,7 @@ class BoxWatcher {
     DWORD m_pid;
     void (*m_onBox)(void*);
     void* m_context;
+    std::atomic<int> m_answer{IDOK};
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<SeenBox> m_boxes;
