@@ -291,6 +291,12 @@ int Fetch(const std::string& port, const std::string& name, const std::string& d
     reader.GetPortNumber();
     reader.SetTargetFolder(dir.empty() ? std::string() : dir + "/");
     const int result = reader.FetchFile(name);
+    // The reading is good, but the point of read-file is the file on disk.
+    if (result == ResultDone && reader.FolderNotUpdated()) {
+        std::fprintf(stderr, "plcflash-cli: cannot write %s into %s\n", name.c_str(),
+                     dir.empty() ? "the current folder" : dir.c_str());
+        return kExitFile;
+    }
     if (result == ResultDone) return 0;
     std::fprintf(stderr, "plcflash-cli: reading %s failed with result code %d\n", name.c_str(),
                  result);

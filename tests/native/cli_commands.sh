@@ -208,6 +208,18 @@ if [ $ok = 1 ]; then
 else
     echo "FAIL backup from a controller that sends a packet again"; failures=$((failures + 1))
 fi
+# read-file into a folder that cannot be written (a plain file stands in its place): the
+# reading is good, but a file on disk is what was asked for.
+touch "$work/not-a-folder"
+status=0
+"$cli" read-file --port "$line" calib.inc --out "$work/not-a-folder" >"$work/readfile.log" 2>&1 ||
+    status=$?
+if [ $status -eq 3 ] && grep -q 'cannot write calib.inc' "$work/readfile.log"; then
+    echo "ok   read-file into a folder that cannot be written fails"
+else
+    echo "FAIL read-file into a folder that cannot be written: status $status"
+    cat "$work/readfile.log"; failures=$((failures + 1))
+fi
 stop_sim $sim_pid
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
