@@ -49,11 +49,15 @@ void ConsoleUi::StepProgress() {
 void ConsoleUi::ShowMessage(const std::string& text, const std::string& caption) {
     EndBarLine();
     std::printf("[%s] %s\n", caption.c_str(), text.c_str());
-    if (m_ask) {
+    if (m_ask && m_pWorker) {
         std::printf("press Enter to go on\n");
         std::fflush(stdout);
-        int c;
-        while ((c = std::getchar()) != '\n' && c != EOF) {
+        // The engine's next step raises ResultStopped once the stop is set.
+        if (WaitForEnter(m_pWorker->StopSignal()) == EnterWait::InputEnded) {
+            std::fprintf(stderr,
+                         "plcflash-cli: standard input ended before Enter: without a terminal, "
+                         "give --yes\n");
+            m_pWorker->RequestStop();
         }
     }
     std::fflush(stdout);

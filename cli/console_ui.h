@@ -22,6 +22,9 @@ class ConsoleUi final : public IEngineUi {
     void ReportResult(int code) override { m_result = code; }
 
     int Result() const { return m_result; }
+    // The worker whose prompts wait for Enter: Ctrl-C ends them, and standard input at its
+    // end stops it.
+    void SetWorker(CMyThread* worker) { m_pWorker = worker; }
 
   private:
     void EndBarLine();
@@ -35,4 +38,5 @@ class ConsoleUi final : public IEngineUi {
     uint32_t m_upper = 0;
     bool m_tty;
     bool m_barShown = false;
+    CMyThread* m_pWorker = nullptr;
 };

@@ -30,6 +30,9 @@
 namespace {
 
 constexpr int kExitFile = 3;
+// The controller answered a read with a two-byte payload: the reader's 7, which is also a line
+// state the port refused (17).
+constexpr int kExitTwoBytePayload = 24;
 // Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
@@ -244,6 +247,7 @@ int Flash(const std::vector<std::string>& args) {
     log->Note("MAC и IP", "plcflash-cli, " + DescribeIdentityFile());
     log->Note("Форматирование", format ? "запрошено" : "не запрошено");
     CMathThread engine(ui);
+    ui.SetWorker(&engine);
     engine.SetDevice(config.device);
     engine.SetRunLog(log);
     StopOnSignal stoppable(engine);
@@ -300,7 +304,7 @@ int Fetch(const std::string& port, const std::string& name, const std::string& d
     if (result == ResultDone) return 0;
     std::fprintf(stderr, "plcflash-cli: reading %s failed with result code %d\n", name.c_str(),
                  result);
-    return kExitResultBase + result;
+    return reader.EndedOnTwoBytePayload() ? kExitTwoBytePayload : kExitResultBase + result;
 }
 
 int ReadFile(const std::vector<std::string>& args) {
@@ -319,7 +323,10 @@ class MemoryReader {
     }
 
     int Fetch(const std::string& name, std::string* content) {
-        return CFileFetch(m_reader).FetchWithRetry(m_reader.GetPortNumberValue(), name, content);
+        CFileFetch fetch(m_reader);
+        const int result = fetch.FetchWithRetry(m_reader.GetPortNumberValue(), name, content);
+        m_bTwoBytePayload = fetch.EndedOnTwoBytePayload();
+        return result;
     }
 
     // local_addres.dat with its MAC: 0, or the exit status.
@@ -328,7 +335,7 @@ class MemoryReader {
         if (result != ResultDone) {
             std::fprintf(stderr, "plcflash-cli: reading %s failed with result code %d\n",
                          kIdentityName, result);
-            return kExitResultBase + result;
+            return m_bTwoBytePayload ? kExitTwoBytePayload : kExitResultBase + result;
         }
         if (!ParseIdentity(*content, true, reading)) {
             std::fprintf(stderr, "plcflash-cli: local_addres.dat holds no MAC address\n");
@@ -342,6 +349,7 @@ class MemoryReader {
   private:
     ReadReport m_report;
     CReadThread m_reader;
+    bool m_bTwoBytePayload = false;
 };
 
 int Backup(const std::vector<std::string>& args) {

@@ -42,19 +42,22 @@ const char kUsage[] =
     "   2  wrong arguments\n"
     "   3  FILE cannot be read (send-image)\n"
     "  10  the receiver refused blocks three times (NAK)\n"
-    "  12  stopped\n"
+    "  12  stopped (Ctrl-C)\n"
     "  13  the receiver cancelled (CAN) or did not acknowledge the end of the transfer\n"
     "  14  a write was cut short\n"
     "  15  the other side is silent\n"
     "  16-19  the port could not be set up (16 time-outs, 17 line state, 19 reading its state)\n"
     "  18  the port could not be opened\n"
     "  20  the port failed while reading or writing\n"
-    "  17  the controller answered a read with a two-byte payload (read-file, identity; the\n"
-    "      same number as a refused line state)\n"
+
     "  21  a file cannot be opened or read, or its name is too long (write-file, flash:\n"
     "      nothing has been sent then)\n"
     "  22  a file written into the controller did not read back as sent, even after a\n"
-    "      second write, or could not be read back (flash)\n";
+    "      second write, or could not be read back (flash)\n"
+    "  24  the controller answered a read with a two-byte payload (read-file, identity,\n"
+    "      backup)\n"
+    "At a prompt (flash without --yes), Ctrl-C stops the run as Cancel does (12); standard\n"
+    "input that ends before Enter stops it too (12): without a terminal, give --yes.\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);

@@ -84,13 +84,16 @@ int CFileFetch::Fetch(int portNumber, const std::string& name, std::string* cont
     HPORT port = nullptr;
     std::string received;
     int result;
+    bool transferred = false;
     try {
         port = m_Worker.OpenPort(portNumber);
         m_Worker.SetupPort(port, 5000, 1, 20, 200, 2000);
         result = Transfer(name, port, &received);
+        transferred = true;
     } catch (int code) {
         result = code;
     }
+    m_bTwoBytePayload = transferred && result == kTwoBytePayload;
     if (port) CMyThread::ClosePort(port);
     if (result == ResultDone) *content = std::move(received);
     return result;

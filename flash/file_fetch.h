@@ -40,6 +40,9 @@ class CFileFetch {
     int FetchWithRetry(int portNumber, const std::string& name, std::string* content);
 
     static constexpr int kTwoBytePayload = 7;
+    // The last Fetch's 7 was the controller's two-byte payload, not a line state the port
+    // refused (the same number).
+    bool EndedOnTwoBytePayload() const { return m_bTwoBytePayload; }
     // A failed read is tried once more after this pause.
     static constexpr uint32_t kRetryPauseMs = 5000;
     // A controller that keeps sending bad packets or refusals is not going to send the file:
@@ -53,4 +56,5 @@ class CFileFetch {
     int Transfer(const std::string& name, HPORT port, std::string* content);
 
     CMyThread& m_Worker;
+    bool m_bTwoBytePayload = false;
 };

@@ -22,3 +22,12 @@ bool IsTerminal(std::FILE* stream);
 
 // Makes `folder` the current folder; false when it cannot be entered.
 bool EnterFolder(const std::string& folder);
+
+class CStopSignal;
+
+enum class EnterWait { Pressed, Stopped, InputEnded };
+
+// Waits for the user's Enter on standard input together with `stop`, so Ctrl-C ends a prompt
+// at once even though the signal reaches another thread. Standard input at its end (a pipe
+// closed, a file read through, none at all) is never taken for Enter: InputEnded.
+EnterWait WaitForEnter(const CStopSignal& stop);

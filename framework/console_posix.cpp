@@ -1,9 +1,12 @@
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "framework/console.h"
+#include "framework/sync.h"
 
 namespace {
 
@@ -36,4 +39,21 @@ bool IsTerminal(std::FILE* stream) {
 
 bool EnterFolder(const std::string& folder) {
     return chdir(folder.c_str()) == 0;
+}
+
+EnterWait WaitForEnter(const CStopSignal& stop) {
+    for (;;) {
+        pollfd p[2] = {{STDIN_FILENO, POLLIN, 0},
+                       {static_cast<int>(stop.NativeHandle()), POLLIN, 0}};
+        const int r = ::poll(p, 2, -1);
+        if (stop.IsSet()) return EnterWait::Stopped;
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return EnterWait::InputEnded;
+        // A byte at a time: the next prompt's Enter stays in the pipe for it.
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return EnterWait::InputEnded;
+        if (c == '\n') return EnterWait::Pressed;
+    }
 }

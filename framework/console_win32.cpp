@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "framework/console.h"
+#include "framework/sync.h"
 
 namespace {
 
@@ -35,4 +36,49 @@ bool IsTerminal(std::FILE* stream) {
 
 bool EnterFolder(const std::string& folder) {
     return SetCurrentDirectoryA(folder.c_str()) != FALSE;
+}
+
+EnterWait WaitForEnter(const CStopSignal& stop) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    const HANDLE stopped = reinterpret_cast<HANDLE>(stop.NativeHandle());
+    if (!in || in == INVALID_HANDLE_VALUE) return EnterWait::InputEnded;
+    DWORD mode = 0;
+    if (GetConsoleMode(in, &mode)) {
+        // A console's input handle is signalled by any input event: only Enter pressed counts.
+        for (;;) {
+            const HANDLE waits[2] = {stopped, in};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1 ||
+                stop.IsSet()) {
+                return EnterWait::Stopped;
+            }
+            INPUT_RECORD records[16];
+            DWORD n = 0;
+            if (!ReadConsoleInputW(in, records, 16, &n)) return EnterWait::InputEnded;
+            for (DWORD i = 0; i < n; ++i) {
+                const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+                if (records[i].EventType == KEY_EVENT && key.bKeyDown &&
+                    key.wVirtualKeyCode == VK_RETURN) {
+                    return EnterWait::Pressed;
+                }
+            }
+        }
+    }
+    // A pipe cannot be waited for together with an event: it is looked at twenty times a
+    // second, the stop waited for in between.
+    const bool pipe = GetFileType(in) == FILE_TYPE_PIPE;
+    for (;;) {
+        if (stop.IsSet()) return EnterWait::Stopped;
+        DWORD available = 1;
+        if (pipe && !PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+            return EnterWait::InputEnded;  // the writer has closed it
+        }
+        if (available == 0) {
+            if (WaitForSingleObject(stopped, 50) == WAIT_OBJECT_0) return EnterWait::Stopped;
+            continue;
+        }
+        char c = 0;
+        DWORD got = 0;
+        if (!ReadFile(in, &c, 1, &got, nullptr) || got == 0) return EnterWait::InputEnded;
+        if (c == '\n') return EnterWait::Pressed;
+    }
 }

@@ -34,7 +34,10 @@ bool CReadThread::FetchWithRetry(const std::string& name, std::string* content) 
 
 int CReadThread::FetchFile(const std::string& name) {
     std::string content;
-    return Keep(name, CFileFetch(*this).Fetch(m_nPortNumber, name, &content), content);
+    CFileFetch fetch(*this);
+    const int result = Keep(name, fetch.Fetch(m_nPortNumber, name, &content), content);
+    m_bTwoBytePayload = fetch.EndedOnTwoBytePayload();
+    return result;
 }
 
 int CReadThread::Keep(const std::string& name, int result, const std::string& content) {

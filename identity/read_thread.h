@@ -45,6 +45,8 @@ class CReadThread : public CMyThread {
     // The port could not be opened (another program or another copy of this one holds it, or
     // the adapter is gone): nothing was asked of the controller.
     bool PortNotOpened() const { return m_bPortNotOpened; }
+    // FetchFile's 7 was the controller's two-byte payload.
+    bool EndedOnTwoBytePayload() const { return m_bTwoBytePayload; }
 
     static constexpr uint32_t kRetryPauseMs = CFileFetch::kRetryPauseMs;
     static constexpr int kTwoBytePayload = CFileFetch::kTwoBytePayload;
@@ -63,4 +65,5 @@ class CReadThread : public CMyThread {
     std::string m_strCalibration;
     bool m_bFolderNotUpdated = false;
     bool m_bPortNotOpened = false;
+    bool m_bTwoBytePayload = false;
 };

@@ -27,6 +27,12 @@ if bash "$(dirname "$0")/runs-32bit.sh"; then
     PACKAGES+=(wine32:i386)
 fi
 
+# `install-deps.sh --print-packages`: the packages this machine needs, installing nothing.
+if [ "${1:-}" = --print-packages ]; then
+    printf '%s\n' "${PACKAGES[@]}"
+    exit 0
+fi
+
 # wine32 comes from the i386 architecture, which apt knows of only once dpkg has it and the
 # package lists have been read again.
 update_needed=0

@@ -176,8 +176,7 @@ if [ "$RUNS_32BIT" = 1 ]; then
         E2E_ROOT="$(winepath -w "$RUN32/e2e")" E2E_RUN_DIR="$(winepath -w "$RUN32")" \
         wine "$BUILD_WIN/tests/win/plcflash_e2e.exe" --gtest_filter=EndToEnd.GoodRunOfA317
 else
-    echo "32-bit pass SKIPPED: this kernel cannot run 32-bit programs (no IA-32 emulation), so" \
-        "the 32-bit plcflash.exe was built but not run"
+    say_32bit_skipped
 fi
 
 check_sims

@@ -10,7 +10,10 @@
 enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
 enum class StopBits : uint8_t { One, OneAndHalf, Two };
 
-// The line parameters the program sets; every other setting of the driver is kept as read.
+// The line parameters the program sets. Whatever another program left in the port's settings
+// beyond these is cleared by SetState: flow control of either kind stalls or swallows bytes,
+// an abort-on-error setting fails every transfer after one line error, DSR sensitivity drops
+// all input while DSR is low.
 struct LineSettings {
     uint32_t baudRate = 0;
     uint8_t byteSize = 0;  // data bits
@@ -19,6 +22,8 @@ struct LineSettings {
     bool binary = true;                // no end-of-line translation
     bool softwareFlowControl = false;  // XON/XOFF in either direction
     bool replaceCharacters = false;    // error-character and NUL replacement
+    bool hardwareFlowControl = false;  // CTS/DSR (RTS/CTS on POSIX) and DSR sensitivity
+    bool abortOnError = false;         // a line error fails transfers until cleared
 };
 
 // Milliseconds. A read of n bytes ends when n bytes are in, when more than readInterval passes

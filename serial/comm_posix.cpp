@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -36,6 +37,8 @@ class PosixCommPort final : public CommPort {
         s->binary = !(t.c_iflag & (ICRNL | INLCR | IGNCR)) && !(t.c_oflag & OPOST);
         s->softwareFlowControl = (t.c_iflag & (IXON | IXOFF)) != 0;
         s->replaceCharacters = (t.c_iflag & (PARMRK | IGNPAR)) != 0;
+        s->hardwareFlowControl = (t.c_cflag & CRTSCTS) != 0;
+        s->abortOnError = false;  // a tty has no such setting
         return true;
     }
 
@@ -50,13 +53,22 @@ class PosixCommPort final : public CommPort {
         t.c_cflag |= ParityFlags(s.parity);
         // A tty knows no one and a half stop bits; the nearest is two.
         if (s.stopBits != StopBits::One) t.c_cflag |= CSTOPB;
+        // cfmakeraw leaves IXOFF, IXANY and CRTSCTS as another program set them.
+        t.c_iflag &= ~(IXON | IXOFF | IXANY);
+        t.c_cflag &= ~CRTSCTS;
         if (s.softwareFlowControl) t.c_iflag |= IXON | IXOFF;
+        if (s.hardwareFlowControl) t.c_cflag |= CRTSCTS;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
         speed_t speed = SpeedCode(s.baudRate);
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
-        return tcsetattr(m_fd, TCSANOW, &t) == 0;
+        if (tcsetattr(m_fd, TCSANOW, &t) != 0) return false;
+        // DTR and RTS on, as the Win32 driver sets them; a pseudo-terminal has no modem lines
+        // and refuses, which is no failure.
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(m_fd, TIOCMBIS, &lines);
+        return true;
     }
 
     bool SetTimeouts(const CommTimeouts& t) override {

@@ -44,19 +44,34 @@ class Win32CommPort final : public CommPort {
         s->binary = m_dcb.fBinary;
         s->softwareFlowControl = m_dcb.fOutX || m_dcb.fInX;
         s->replaceCharacters = m_dcb.fErrorChar || m_dcb.fNull;
+        s->hardwareFlowControl = m_dcb.fOutxCtsFlow || m_dcb.fOutxDsrFlow ||
+                                 m_dcb.fDsrSensitivity ||
+                                 m_dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ||
+                                 m_dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
+        s->abortOnError = m_dcb.fAbortOnError;
         return true;
     }
 
-    // Applied over the DCB that GetState read, so DTR/RTS and hardware handshake stay as the
-    // driver reported them.
+    // The whole DCB is set, whatever another program left in it: DTR and RTS on (the cable may
+    // draw its power from them), no handshake on either, no DSR sensitivity (it would drop all
+    // input while DSR is low), no abort on error (every transfer after one line error would
+    // fail with ERROR_OPERATION_ABORTED).
     bool SetState(const LineSettings& s) override {
+        m_dcb.DCBlength = sizeof(m_dcb);
         m_dcb.BaudRate = s.baudRate;
         m_dcb.ByteSize = s.byteSize;
         m_dcb.Parity = ToDcb(kParities, s.parity);
+        m_dcb.fParity = s.parity != Parity::None;
         m_dcb.StopBits = ToDcb(kStopBits, s.stopBits);
         m_dcb.fBinary = s.binary;
         m_dcb.fOutX = m_dcb.fInX = s.softwareFlowControl;
+        m_dcb.fTXContinueOnXoff = TRUE;
         m_dcb.fErrorChar = m_dcb.fNull = s.replaceCharacters;
+        m_dcb.fOutxCtsFlow = m_dcb.fOutxDsrFlow = s.hardwareFlowControl;
+        m_dcb.fDsrSensitivity = s.hardwareFlowControl;
+        m_dcb.fDtrControl = s.hardwareFlowControl ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
+        m_dcb.fRtsControl = s.hardwareFlowControl ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        m_dcb.fAbortOnError = s.abortOnError;
         return SetCommState(m_h, &m_dcb) != FALSE;
     }
 
@@ -116,7 +131,14 @@ class Win32CommPort final : public CommPort {
         // Wine completes an overlapped transfer that its COMMTIMEOUTS ended with a time-out
         // status where Windows reports success with what came: a time-out is not a failure.
         const DWORD error = GetLastError();
-        return error == ERROR_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT;
+        if (error == ERROR_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT) {
+            return true;
+        }
+        // A line error (framing, overrun) holds the port in its error state until read out,
+        // whatever fAbortOnError another program set.
+        DWORD errors = 0;
+        ClearCommError(m_h, &errors, nullptr);
+        return false;
     }
 
     HANDLE m_h;

@@ -93,6 +93,8 @@ bool CMyThread::SetupPort(HPORT port, uint32_t writeTotalConstant, uint32_t writ
     line.binary = true;
     line.softwareFlowControl = false;
     line.replaceCharacters = false;
+    line.hardwareFlowControl = false;
+    line.abortOnError = false;
     if (!port->SetState(line)) RaiseResult(ResultSetState);
     CommTimeouts t;
     t.readInterval = readInterval;

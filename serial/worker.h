@@ -83,6 +83,7 @@ class CMyThread {
     // later read, write and pause of this worker raises ResultStopped.
     void RequestStop() { m_Stop.Set(); }
     bool StopRequested() const { return m_Stop.IsSet(); }
+    const CStopSignal& StopSignal() const { return m_Stop; }
 
     void GetPortNumber();
     int GetPortNumberValue() const { return m_nPortNumber; }

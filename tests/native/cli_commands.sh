@@ -221,6 +221,45 @@ else
     cat "$work/readfile.log"; failures=$((failures + 1))
 fi
 stop_sim $sim_pid
+# flash waiting for the engineer at the jumper prompt: Ctrl-C stops it as Cancel does (12, at
+# once), though the signal reaches the main thread and the prompt waits on the engine's; and
+# standard input that ends before Enter is no Enter (12, and --yes is asked for).
+line=$work/line.prompt
+start_sim "$line" --request-ms 300 --manual-ms 100
+mkfifo "$work/stdin"
+exec 7<>"$work/stdin" # held open: the input never ends
+"$cli" flash --port "$line" --dir "$work/install" <"$work/stdin" >"$work/prompt.log" 2>&1 &
+cli_pid=$!
+for _ in $(seq 300); do grep -q 'press Enter' "$work/prompt.log" && break; sleep 0.1; done
+kill -INT $cli_pid
+for _ in $(seq 50); do kill -0 $cli_pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $cli_pid 2>/dev/null; then
+    kill -9 $cli_pid; wait $cli_pid 2>/dev/null
+    echo "FAIL Ctrl-C at the jumper prompt: still running 5 s later"; failures=$((failures + 1))
+else
+    wait $cli_pid
+    status=$?
+    if [ $status -eq 12 ]; then
+        echo "ok   Ctrl-C at the jumper prompt: 12"
+    else
+        echo "FAIL Ctrl-C at the jumper prompt: exit $status"; cat "$work/prompt.log"
+        failures=$((failures + 1))
+    fi
+fi
+exec 7>&-
+stop_sim $sim_pid
+line=$work/line.noinput
+start_sim "$line" --request-ms 300 --manual-ms 100
+timeout 60 "$cli" flash --port "$line" --dir "$work/install" </dev/null >"$work/noinput.log" 2>&1
+status=$?
+if [ $status -eq 12 ] && grep -q 'give --yes' "$work/noinput.log"; then
+    echo "ok   standard input at its end is no Enter: 12, --yes asked for"
+else
+    echo "FAIL standard input at its end: exit $status"; cat "$work/noinput.log"
+    failures=$((failures + 1))
+fi
+stop_sim $sim_pid
+
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
 ports=$("$cli" list-ports)

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <functional>
@@ -260,6 +262,51 @@ TEST_F(PtyLine, EveryByteValuePassesBothWaysUnchanged) {
         have += static_cast<size_t>(n);
     }
     EXPECT_EQ(out, all);
+}
+
+// Settings another program left on the line: the set-up clears each, and every byte value
+// passes both ways afterwards.
+TEST_F(PtyLine, SettingsLeftByAnotherProgramAreCleared) {
+    struct Case {
+        const char* name;
+        tcflag_t iflag;
+        tcflag_t cflag;
+    };
+    const Case cases[] = {
+        {"XON/XOFF both ways", IXON | IXOFF, 0},
+        {"XOFF on input only", IXOFF, 0},
+        {"any byte restarts output", IXON | IXANY, 0},
+        {"RTS/CTS handshake", 0, CRTSCTS},
+        {"all of them, and CR turned into LF", IXON | IXOFF | IXANY | ICRNL, CRTSCTS},
+    };
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    for (const Case& c : cases) {
+        {
+            // Another program, as a terminal would, without our lock.
+            const int other = ::open(m_pty.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_GE(other, 0);
+            termios t{};
+            ASSERT_EQ(tcgetattr(other, &t), 0);
+            t.c_iflag |= c.iflag;
+            t.c_cflag |= c.cflag;
+            ASSERT_EQ(tcsetattr(other, TCSANOW, &t), 0);
+            ::close(other);
+        }
+        m_worker.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+        LineSettings line;
+        ASSERT_TRUE(m_port->GetState(&line));
+        EXPECT_FALSE(line.softwareFlowControl) << c.name;
+        EXPECT_FALSE(line.hardwareFlowControl) << c.name;
+        const int other = ::open(m_pty.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        ASSERT_EQ(tcgetattr(other, &t), 0);
+        ::close(other);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u) << c.name;
+        EXPECT_EQ(t.c_cflag & CRTSCTS, 0u) << c.name;
+        PeerWrite(all);
+        EXPECT_EQ(ReadExactly(m_worker, m_port, all.size()), all) << c.name;
+    }
 }
 
 TEST_F(PtyLine, PortHeldOpenCannotBeOpenedAgain) {

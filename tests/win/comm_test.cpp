@@ -2,6 +2,7 @@
 // transparency and time-outs. scripts/wine-tests.sh maps the simulators' lines as COM ports
 // and names them in PLCSIM_CONSOLE_PORT and PLCSIM_ECHO_PORT.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <string>
@@ -52,6 +53,35 @@ TEST_F(EchoLine, EveryByteValueComesBackUnchanged) {
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     }
+    m_engine.WriteBytes(m_port, all.data(), static_cast<uint32_t>(all.size()));
+    EXPECT_EQ(ReadExactly(m_engine, m_port, all.size()), all);
+}
+
+// Another program left handshakes, DSR sensitivity and abort-on-error in the port's settings:
+// the set-up clears them and every byte still comes back.
+TEST_F(EchoLine, SettingsLeftByAnotherProgramAreCleared) {
+    const std::string path = "\\\\.\\" + m_ui.port;
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    ASSERT_TRUE(GetCommState(other, &dcb));
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = TRUE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fAbortOnError = TRUE;
+    dcb.fOutX = dcb.fInX = TRUE;
+    SetCommState(other, &dcb);
+    CloseHandle(other);
+
+    m_engine.SetupPort(m_port, 5000, 1, 20, 200, 7000);
+    LineSettings line;
+    ASSERT_TRUE(m_port->GetState(&line));
+    EXPECT_FALSE(line.hardwareFlowControl);
+    EXPECT_FALSE(line.abortOnError);
+    EXPECT_FALSE(line.softwareFlowControl);
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     m_engine.WriteBytes(m_port, all.data(), static_cast<uint32_t>(all.size()));
     EXPECT_EQ(ReadExactly(m_engine, m_port, all.size()), all);
 }
