@@ -87,13 +87,13 @@ identity large
 e2e_sim slow COM39 --idle-ms 20000 --rd-silent
 # Two copies of the program from one folder, one per controller; and a 317 read by a program
 # whose folder cannot be written.
-e2e_sim copy-a COM42 --idle-ms 30000
+e2e_sim copy-a COM46 --idle-ms 30000
 printf 'EMAC=02:00:00:00:00:0A\r\nIP=0A:00:00:0A\r\n' >"$SIMS/copy-a/files/local_addres.dat"
 printf 'calibration of copy A\r\n\x0a' >"$SIMS/copy-a/files/calib.inc"
-e2e_sim copy-b COM43 --idle-ms 30000
+e2e_sim copy-b COM47 --idle-ms 30000
 printf 'EMAC=02:00:00:00:00:0B\r\nIP=0A:00:00:0B\r\n' >"$SIMS/copy-b/files/local_addres.dat"
 printf 'calibration of copy B\r\n\x0b\x0b' >"$SIMS/copy-b/files/calib.inc"
-e2e_sim locked COM44 --idle-ms 20000
+e2e_sim locked COM48 --idle-ms 20000
 printf 'EMAC=02:4C:4F:43:4B:44\r\nIP=0A:00:00:4C\r\n' >"$SIMS/locked/files/local_addres.dat"
 printf 'calibration of the locked one\r\n' >"$SIMS/locked/files/calib.inc"
 # The tests run as root, whom permission bits do not stop: the folder is made immutable. A file
@@ -130,7 +130,7 @@ export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_
 export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
 export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35
 export E2E_PORT_QUIET=COM36 E2E_PORT_UNANNOUNCED=COM37 E2E_PORT_LARGE=COM38 E2E_PORT_SLOW=COM39
-export E2E_PORT_COPY_A=COM42 E2E_PORT_COPY_B=COM43 E2E_PORT_LOCKED=COM44
+export E2E_PORT_COPY_A=COM46 E2E_PORT_COPY_B=COM47 E2E_PORT_LOCKED=COM48
 # The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
 E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
 export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
