@@ -25,12 +25,23 @@ bool CMathThread::OpenEnginePort() {
 
 void CMathThread::WaitForTextImpl(const std::string& text, bool counting) {
     char chunk[kReadChunk + 1];
-    while (m_strReceived.find(text) == std::string::npos) {
+    // Only what came since the last look, with the text's length less one before it, can hold
+    // a match not seen yet: a controller that talks for hours costs the same per byte.
+    size_t from = 0;
+    while (m_strReceived.find(text, from) == std::string::npos) {
+        from = m_strReceived.size() >= text.size() ? m_strReceived.size() - text.size() + 1 : 0;
         uint32_t got = ReadBytes(m_hPort, chunk, kReadChunk);
         chunk[got] = '\0';
         // The console is text: a NUL ends what the chunk contributes.
         m_strReceived.append(chunk, std::strlen(chunk));
         if (counting) ReportProgress(got);
+        // Only a tail is kept (the format report is read out of it), dropped in halves so that
+        // the copying stays a constant cost per byte.
+        if (m_strReceived.size() > 2 * kReceivedKept) {
+            const size_t drop = m_strReceived.size() - kReceivedKept;
+            m_strReceived.erase(0, drop);
+            from = from > drop ? from - drop : 0;
+        }
     }
 }
 

@@ -65,5 +65,6 @@ bool AppendBounded(const std::string& path, const std::string& older, const std:
         CFile::Replace(path, older);
         if (!file.Open(path, CFile::modeWrite | CFile::modeAppend)) return false;
     }
-    return WriteAll(file, text);
+    // Flushed: the block of a run that ended just before a power cut is kept.
+    return WriteAll(file, text) && file.Flush();
 }

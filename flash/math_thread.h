@@ -99,6 +99,9 @@ class CMathThread : public CMyThread {
     void SetProgressTotal(uint64_t total) { m_nProgressTotal = total; }
 
     static constexpr uint32_t kReadChunk = 80;
+    // What the console waits keep of the text: far more than any awaited text or the format
+    // report, far less than what a controller left talking prints.
+    static constexpr size_t kReceivedKept = 64 * 1024;
     static constexpr uint32_t kLenientPauseMs = 12000;
 
   protected:

@@ -66,7 +66,7 @@ void CMathThread::AwaitBlockAccepted(int* refusals) {
     while (reply == kNak) {
         RunLog().CountNak();
         if (++*refusals == 3) RaiseResult(ResultNakLimit);
-        WriteBytes(m_hPort, m_Block, kBlockSize);
+        WriteWhole(m_hPort, m_Block, kBlockSize);
         reply = ReadReplyByte();  // a request letter here counts as acceptance
     }
     if (reply == kCan) {
@@ -97,7 +97,9 @@ bool CMathThread::SendImageBlocks() {
     PurgePort(m_hPort);
     while (m_bMoreData) {
         BuildBlock();
-        WriteBytes(m_hPort, m_Block, kBlockSize);
+        // Whole even when Cancel comes meanwhile (one block is about 12 ms at 115200 baud):
+        // CAN CAN inside a block would be read as its data, and the receiver never stop.
+        WriteWhole(m_hPort, m_Block, kBlockSize);
         ReportProgress(kDataSize);
         // The last block's reply is read too: a NAK of it would otherwise go unnoticed and
         // a truncated image pass for a complete one.

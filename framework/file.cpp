@@ -14,9 +14,12 @@ bool CFile::ReadAll(const std::string& path, std::string* content) {
     return true;
 }
 
-bool CFile::WriteAll(const std::string& path, const std::string& content) {
+bool CFile::WriteAll(const std::string& path, const std::string& content, bool durable) {
     if (content.size() > std::numeric_limits<uint32_t>::max()) return false;
     CFile file;
     if (!file.Open(path, modeWrite | modeCreate)) return false;
-    return content.empty() || file.Write(content.data(), static_cast<uint32_t>(content.size()));
+    if (!content.empty() && !file.Write(content.data(), static_cast<uint32_t>(content.size()))) {
+        return false;
+    }
+    return !durable || file.Flush();
 }

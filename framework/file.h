@@ -28,6 +28,9 @@ class CFile {
     uint32_t Read(void* buffer, uint32_t count);
     bool Failed() const { return m_bFailed; }
     bool Write(const void* buffer, uint32_t count);
+    // What was written is on the disk, not only in the system's cache: a power cut after this
+    // cannot leave the file empty.
+    bool Flush();
     uint64_t GetLength() const;
     void Close();
     const std::string& GetFilePath() const { return m_strPath; }
@@ -41,7 +44,8 @@ class CFile {
     // The whole file into `content`; false when it cannot be opened or read.
     static bool ReadAll(const std::string& path, std::string* content);
     // Creates (or truncates) the file with `content`; false when it cannot be written whole.
-    static bool WriteAll(const std::string& path, const std::string& content);
+    // `durable`: flushed to the disk before it returns.
+    static bool WriteAll(const std::string& path, const std::string& content, bool durable = false);
     // Moves a file or folder (within one volume) to a name not taken; false when `to` exists.
     static bool Rename(const std::string& from, const std::string& to);
     // Removes an empty folder.
@@ -60,4 +64,9 @@ std::string NativePath(std::string path);
 // temporary files with its own tag, so that none takes or removes another's: this copy's tag,
 // and whether the copy that made a tag still runs (its leftovers may then go).
 std::string ThisCopyTag();
+
+// A folder named by an environment variable (LOCALAPPDATA), in the program's 8-bit form; empty
+// when unset. On Windows it is read through the Unicode API: a profile named outside the ANSI
+// code page is given by its short name, which the "A" file functions can open.
+std::string EnvironmentFolder(const char* name);
 bool CopyStillRuns(const std::string& tag);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "framework/file.h"
 
@@ -73,6 +74,15 @@ uint32_t CFile::Read(void* buffer, uint32_t count) {
         total += static_cast<uint32_t>(got);
     }
     return total;
+}
+
+bool CFile::Flush() {
+    return m_hFile && ::fsync(Fd(m_hFile)) == 0;
+}
+
+std::string EnvironmentFolder(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 bool CFile::Write(const void* buffer, uint32_t count) {

@@ -67,6 +67,41 @@ uint32_t CFile::Read(void* buffer, uint32_t count) {
     return got;
 }
 
+bool CFile::Flush() {
+    return m_hFile && FlushFileBuffers(m_hFile) != FALSE;
+}
+
+std::string EnvironmentFolder(const char* name) {
+    wchar_t wideName[64] = {};
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
+    std::wstring value(32768, L'\0');
+    DWORD n = GetEnvironmentVariableW(wideName, &value[0], static_cast<DWORD>(value.size()));
+    if (n == 0 || n >= value.size()) return std::string();
+    value.resize(n);
+    // The ANSI form, when every character has one; else the short name, all ASCII.
+    BOOL lossy = FALSE;
+    auto ansi = [&lossy](const std::wstring& wide) {
+        lossy = FALSE;
+        const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                                             nullptr, 0, nullptr, &lossy);
+        std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+        if (size > 0) {
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &out[0], size,
+                                nullptr, &lossy);
+            out.resize(static_cast<size_t>(size - 1));
+        }
+        return out;
+    };
+    std::string text = ansi(value);
+    if (!lossy) return text;
+    std::wstring shortName(32768, L'\0');
+    n = GetShortPathNameW(value.c_str(), &shortName[0], static_cast<DWORD>(shortName.size()));
+    if (n == 0 || n >= shortName.size()) return std::string();
+    shortName.resize(n);
+    text = ansi(shortName);
+    return lossy ? std::string() : text;
+}
+
 bool CFile::Write(const void* buffer, uint32_t count) {
     DWORD put = 0;
     return m_hFile && WriteFile(m_hFile, buffer, count, &put, nullptr) && put == count;

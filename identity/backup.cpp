@@ -169,10 +169,7 @@ bool ChooseStorageRoot(const std::vector<std::string>& roots, std::string* chose
 }
 
 std::vector<std::string> DefaultStorageRoots() {
-    auto env = [](const char* name) -> std::string {
-        const char* value = std::getenv(name);
-        return value ? value : "";
-    };
+    const auto env = EnvironmentFolder;
     std::vector<std::string> roots = {""};
     std::string base = env("LOCALAPPDATA");
     if (base.empty()) base = env("XDG_DATA_HOME");
@@ -201,7 +198,9 @@ std::string CBackupStore::Save(const std::string& mac, const std::vector<BackupF
     if (CFile::Exists(temp) && !RemoveFolderWithFiles(temp)) return "";
     if (!CFile::MakeFolder(temp)) return "";
     for (const auto& f : files) {
-        if (!CFile::WriteAll(temp + "\\" + f.name, f.content)) {
+        // On the disk before the folder is renamed into place: after a power cut a backup is
+        // whole or not there, never an empty calib.inc waiting to be restored.
+        if (!CFile::WriteAll(temp + "\\" + f.name, f.content, true)) {
             RemoveFolderWithFiles(temp);
             return "";
         }
@@ -234,7 +233,11 @@ std::string CBackupStore::Latest(const std::string& mac, const std::string& hold
         std::string plain;
         unsigned n = 0;
         if (!find.IsDirectory() || !ParseStamp(find.GetFileName(), &plain, &n)) continue;
-        if (!holding.empty() && !CFile::Exists(macFolder + find.GetFileName() + "\\" + holding)) {
+        // An empty copy (left by a power cut before copies were flushed) is no copy: it is
+        // never restored.
+        std::string held;
+        if (!holding.empty() &&
+            (!Load(macFolder + find.GetFileName() + "\\", holding, &held) || held.empty())) {
             continue;
         }
         // The suffix counts as a number: "-10" was saved after "-9".

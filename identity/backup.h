@@ -55,8 +55,9 @@ class CBackupStore {
                      const std::string& stamp);
 
     // The latest folder kept for the MAC (the greatest stamp), "<root>backup\<mac>\<stamp>\",
-    // or empty when there is none; with `holding`, the latest of those that hold that file (a
-    // later reading may have missed the calibration file).
+    // or empty when there is none; with `holding`, the latest of those that hold that file, and
+    // not empty (a later reading may have missed the calibration file; an empty one is no
+    // copy).
     std::string Latest(const std::string& mac, const std::string& holding = std::string()) const;
 
     // The file `name` of a backup folder returned above; false when it is not there or cannot

@@ -123,9 +123,17 @@ uint32_t CMyThread::ReadBytes(HPORT port, void* buffer, uint32_t count) {
 }
 
 bool CMyThread::WriteBytes(HPORT port, const void* buffer, uint32_t count) {
+    return Write(port, buffer, count, &m_Stop);
+}
+
+bool CMyThread::WriteWhole(HPORT port, const void* buffer, uint32_t count) {
+    return Write(port, buffer, count, nullptr);
+}
+
+bool CMyThread::Write(HPORT port, const void* buffer, uint32_t count, const CStopSignal* stop) {
     CheckStop();
     uint32_t put = 0;
-    const bool ok = port->Write(buffer, count, &put, &m_Stop);
+    const bool ok = port->Write(buffer, count, &put, stop);
     CheckStop();
     if (!ok) RaiseResult(ResultIoError);
     if (put == 0 || put != count) RaiseResult(ResultShortWrite);

@@ -93,6 +93,10 @@ class CMyThread {
                    uint32_t readTotalMultiplier, uint32_t readInterval, uint32_t readTotalConstant);
     uint32_t ReadBytes(HPORT port, void* buffer, uint32_t count);
     bool WriteBytes(HPORT port, const void* buffer, uint32_t count);
+    // WriteBytes that a stop does not cut short (bounded by the write time-outs all the same):
+    // a frame the other side must read whole, an XMODEM block before CAN CAN. Raises
+    // ResultStopped after it when a stop came meanwhile.
+    bool WriteWhole(HPORT port, const void* buffer, uint32_t count);
     static void PurgePort(HPORT port);
     static void ClosePort(HPORT& port);
     // A pause that a stop request ends with ResultStopped.
@@ -111,6 +115,7 @@ class CMyThread {
   private:
     static uint32_t ThreadEntry(void* self);
     void CheckStop();
+    bool Write(HPORT port, const void* buffer, uint32_t count, const CStopSignal* stop);
 
     IPortChoice& m_PortChoice;
     CommDriver& m_Driver;

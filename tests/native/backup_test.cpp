@@ -169,6 +169,17 @@ TEST_F(BackupStore, LatestIsTheGreatestStamp) {
     }
 }
 
+// A calibration copy left empty (a power cut before copies were flushed) is never restored:
+// the latest copy holding the file whole is.
+TEST_F(BackupStore, AnEmptyCopyIsNoCopy) {
+    CBackupStore store(m_base);
+    const std::string mac = "001A2B3C4D5E";
+    ASSERT_FALSE(store.Save(mac, {{"calib.inc", "whole"}}, "20261208-130501").empty());
+    ASSERT_FALSE(store.Save(mac, {{"calib.inc", ""}}, "20261208-130502").empty());
+    EXPECT_EQ(CBackupStore::StampOf(store.Latest(mac)), "20261208-130502");
+    EXPECT_EQ(CBackupStore::StampOf(store.Latest(mac, "calib.inc")), "20261208-130501");
+}
+
 TEST_F(BackupStore, FindOwnerLooksAtEachMacsLatestFolder) {
     CBackupStore store(m_base);
     store.Save("001A2B3C4D5E", {{"calib.inc", "older"}}, "20261207-000000");

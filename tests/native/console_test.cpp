@@ -55,6 +55,29 @@ TEST(WaitForText, TextAlreadyReceivedNeedsNoRead) {
     EXPECT_EQ(rig.script.readCalls, 1u);
 }
 
+// A controller left talking: what is kept stays bounded, and a prompt that arrives split
+// across the point where the old text is dropped is still found.
+TEST(WaitForText, AChattyControllerCostsBoundedMemory) {
+    for (const size_t chatter : {size_t{4} << 20, 2 * CMathThread::kReceivedKept - 3}) {
+        Rig rig;
+        const std::string line = "PLC core idle, nothing to do 0123456789 abcdefghij\r\n";
+        std::string all;
+        while (all.size() < chatter) all += line;
+        all.resize(chatter);
+        all += "Do you want to erase FFS?";
+        for (size_t at = 0; at < all.size(); at += CMathThread::kReadChunk) {
+            rig.script.reads.push_back({all.substr(at, CMathThread::kReadChunk), false});
+        }
+        rig.worker.WaitForText("Do you want to erase FFS?");
+        EXPECT_LE(rig.worker.GetReceived().size(),
+                  2 * CMathThread::kReceivedKept + CMathThread::kReadChunk)
+            << chatter;
+        EXPECT_EQ(rig.script.reads.size(), 0u) << chatter;
+        const std::string tail = rig.worker.GetReceived();
+        EXPECT_EQ(all.compare(all.size() - tail.size(), tail.size(), tail), 0) << chatter;
+    }
+}
+
 TEST(WaitForText, ReadsAtMostEightyBytesAtATime) {
     Rig rig;
     rig.script.reads.push_back({std::string(200, 'x') + "END", false});

@@ -1,5 +1,7 @@
 #include "fakes.h"
 
+#include "framework/sync.h"
+
 #include <cstring>
 
 bool ScriptedPort::GetState(LineSettings* settings) {
@@ -41,8 +43,15 @@ bool ScriptedPort::Read(void* buffer, uint32_t count, uint32_t* got, const CStop
     return true;
 }
 
-bool ScriptedPort::Write(const void* buffer, uint32_t count, uint32_t* put, const CStopSignal*) {
+bool ScriptedPort::Write(const void* buffer, uint32_t count, uint32_t* put,
+                         const CStopSignal* stop) {
     if (m_s.failWrite) return false;
+    if (m_s.whileWriting) m_s.whileWriting(count);
+    if (stop && stop->IsSet()) {
+        *put = count / 2;
+        m_s.written.append(static_cast<const char*>(buffer), *put);
+        return false;
+    }
     *put = count > static_cast<uint32_t>(m_s.shortWriteBy) ? count - m_s.shortWriteBy : 0;
     m_s.written.append(static_cast<const char*>(buffer), *put);
     if (m_s.onWrite) m_s.onWrite(std::string(static_cast<const char*>(buffer), *put), m_s);

@@ -35,6 +35,9 @@ struct PortScript {
     int purges = 0;
     // Called with each write: lets a test answer what the program sent, as a peer would.
     std::function<void(const std::string& bytes, PortScript& script)> onWrite;
+    // Called as each write begins: a stop asked for there cuts a write that watches the stop
+    // short, half of it sent, as a cancelled overlapped write on Windows is.
+    std::function<void(uint32_t count)> whileWriting;
     // Positions in `written` at which the port was purged.
     std::vector<size_t> purgedAt;
 };

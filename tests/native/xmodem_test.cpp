@@ -212,6 +212,26 @@ TEST(SendImage, EachImageStartsAfreshOnTheSameEngine) {
     EXPECT_EQ(eots, 1);
 }
 
+// Cancel while a block is on its way: the block is finished first, so the receiver reads CAN
+// where the next block would start, never as data inside one.
+TEST(SendImage, AStopDuringABlockLetsItFinishBeforeCanCan) {
+    Upload up(PatternFile(1000));
+    up.Replies(std::string(10, static_cast<char>(kAck)));
+    int blocks = 0;
+    up.script.whileWriting = [&](uint32_t count) {
+        if (count == kBlockSize && ++blocks == 3) up.engine.RequestStop();
+    };
+    EXPECT_EQ(up.Send(), ResultStopped);
+    int eots = 0;
+    std::vector<int> sent;
+    for (const Block& b : Blocks(up.script.written.substr(0, 3 * kBlockSize), &eots)) {
+        sent.push_back(b.number);
+    }
+    EXPECT_EQ(sent, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(up.script.written.size(), 3 * kBlockSize + 2);
+    EXPECT_EQ(up.script.written.substr(3 * kBlockSize), std::string(2, static_cast<char>(kCan)));
+}
+
 TEST(SendImage, AStopCancelsTheUploadWithCanCan) {
     Upload up(PatternFile(1000));
     up.Replies(std::string(10, static_cast<char>(kAck)));

@@ -6,8 +6,11 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "framework/file.h"
 #include "framework/text.h"
+#include "identity/backup.h"
 #include "res/resource.h"
 #include "test_files.h"
 #include "ui_probe.h"
@@ -188,5 +191,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, UnicodeFolder,
                          [](const ::testing::TestParamInfo<FolderCase>& param) {
                              return param.param.name;
                          });
+
+// A user profile whose name the ANSI code page cannot write: the per-user storage of backups
+// and the log still works, through the folder's short name.
+TEST(UserStorage, AProfileNamedOutsideTheCodePage) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring profile =
+        std::wstring(temp) + L"Ωmega " + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(profile.c_str(), nullptr));
+    wchar_t saved[32768] = {};
+    const DWORD had = GetEnvironmentVariableW(L"LOCALAPPDATA", saved, 32768);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", profile.c_str()));
+    const std::string folder = EnvironmentFolder("LOCALAPPDATA");
+    EXPECT_FALSE(folder.empty());
+    EXPECT_EQ(folder.find('?'), std::string::npos) << folder;
+    std::string root;
+    const std::vector<std::string> roots = {folder + "\\plcflash\\"};
+    EXPECT_TRUE(ChooseStorageRoot(roots, &root));
+    EXPECT_TRUE(CFile::WriteAll(root + "backup\\written.txt", "kept", true));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    EXPECT_TRUE(GetFileAttributesExW((profile + L"\\plcflash\\backup\\written.txt").c_str(),
+                                     GetFileExInfoStandard, &data));
+    SetEnvironmentVariableW(L"LOCALAPPDATA", had ? saved : nullptr);
+    DeleteFileW((profile + L"\\plcflash\\backup\\written.txt").c_str());
+    RemoveDirectoryW((profile + L"\\plcflash\\backup").c_str());
+    RemoveDirectoryW((profile + L"\\plcflash").c_str());
+    RemoveDirectoryW(profile.c_str());
+}
 
 }  // namespace
