@@ -264,6 +264,11 @@ int Flash(const std::vector<std::string>& args) {
                        "; nothing was sent";
         } else if (ui.Result() == ResultCheckFailed) {
             message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason();
+        } else if (ui.Result() == ResultPortLost) {
+            message += engine.KernelErased()
+                           ? ": the port went away after the kernel was erased; the controller "
+                             "waits in its boot loader: reconnect it and flash again"
+                           : ": the port went away; the controller still has its old firmware";
         }
         std::fprintf(stderr, "\nplcflash-cli: %s\n", message.c_str());
     }

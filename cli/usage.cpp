@@ -54,6 +54,7 @@ const char kUsage[] =
     "      nothing has been sent then)\n"
     "  22  a file written into the controller did not read back as sent, even after a\n"
     "      second write, or could not be read back (flash)\n"
+    "  23  the port went away under way (an adapter pulled out)\n"
     "  24  the controller answered a read with a two-byte payload (read-file, identity,\n"
     "      backup)\n"
     "At a prompt (flash without --yes), Ctrl-C stops the run as Cancel does (12); standard\n"

@@ -102,9 +102,10 @@ int CFileFetch::Fetch(int portNumber, const std::string& name, std::string* cont
 int CFileFetch::FetchWithRetry(int portNumber, const std::string& name, std::string* content) {
     const int result = Fetch(portNumber, name, content);
     // A port that cannot be opened is held by another program (or another copy of this one)
-    // or gone with its adapter: five seconds do not bring it back, and the user is told at
-    // once.
-    if (result == ResultDone || result == ResultStopped || result == ResultOpenFailed) {
+    // or gone with its adapter, as is one lost under way: five seconds do not bring it back,
+    // and the user is told at once.
+    if (result == ResultDone || result == ResultStopped || result == ResultOpenFailed ||
+        result == ResultPortLost) {
         return result;
     }
     try {

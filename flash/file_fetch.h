@@ -35,8 +35,8 @@ class CFileFetch {
     // it. `content` holds the file only after ResultDone.
     int Fetch(int portNumber, const std::string& name, std::string* content);
     // Fetch, and when it fails, once more after kRetryPauseMs, as the program always reads the
-    // controller's files; a stop ends it with ResultStopped, a port that cannot be opened with
-    // ResultOpenFailed at once.
+    // controller's files; a stop ends it with ResultStopped, a port that cannot be opened or is
+    // lost under way with ResultOpenFailed or ResultPortLost at once.
     int FetchWithRetry(int portNumber, const std::string& name, std::string* content);
 
     static constexpr int kTwoBytePayload = 7;

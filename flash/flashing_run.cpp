@@ -42,6 +42,20 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
 
 const char kEngineCaption[] = "Обновления прошивки ";
 
+std::string PortLostMessage(const std::string& port, bool kernelErased) {
+    const std::string lost =
+        "Связь с контроллером через " + port + " потеряна (адаптер отключен?). ";
+    if (!kernelErased) {
+        return lost +
+               "Прежняя прошивка контроллера не тронута: проверьте кабель и адаптер и начните "
+               "заново с первой страницы.";
+    }
+    return lost +
+           "Ядро контроллера уже стерто, он ждет прошивку в своем загрузчике: подключите адаптер "
+           "снова и пройдите помощник заново. MAC, IP и калибровка контроллера сохранены в "
+           "папке backup.";
+}
+
 std::string FormatReport(const std::string& received) {
     std::string report = received;
     const size_t start = report.find(kFormatDone);
@@ -114,6 +128,7 @@ uint32_t CMathThread::Run() {
         OpenCurrentImage(kLoaderImage);
         SendImage();
         WaitForText(kEraseKernel);
+        m_bKernelErased = true;
         SendAnswer('y');
         WaitForText(kPowerCycle);
         RunLog().BeginPhase("Reset");
@@ -164,6 +179,11 @@ uint32_t CMathThread::Run() {
     } catch (int raised) {
         code = raised;
         RunLog().EndPhase(true);
+        if (code == ResultPortLost) {
+            RunLog().Note("Связь", "порт COM" + std::to_string(m_nPortNumber) + " потерян" +
+                                       (m_bKernelErased ? ", ядро контроллера уже стерто"
+                                                        : ", прежняя прошивка цела"));
+        }
         m_pCurrentFile.reset();
         if (code != ResultOpenFailed && m_hPort) ClosePort(m_hPort);
     }

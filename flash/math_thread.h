@@ -92,6 +92,9 @@ class CMathThread : public CMyThread {
     const char* GetFaultReason() const;
 
     const std::string& GetReceived() const { return m_strReceived; }
+    // The controller has been told to erase its kernel: from here on it waits in its boot
+    // loader until a run completes.
+    bool KernelErased() const { return m_bKernelErased; }
     uint64_t GetProgressDone() const { return m_nProgressDone; }
     void SetCurrentFile(std::unique_ptr<CFile> file) { m_pCurrentFile = std::move(file); }
     bool HasCurrentFile() const { return m_pCurrentFile != nullptr; }
@@ -117,6 +120,7 @@ class CMathThread : public CMyThread {
     uint8_t m_Block[133] = {};
     bool m_bMoreData = true;
     uint8_t m_nBlockNumber = 0;
+    bool m_bKernelErased = false;
 
   private:
     void ShowEngineMessage(const std::string& text);
@@ -160,6 +164,10 @@ class CMathThread : public CMyThread {
 // The format report from the console text: "Hard format completed! Found 2 bad pages" becomes
 // "Форматирование завершено! Найдено 2 испорченной памяти!".
 std::string FormatReport(const std::string& received);
+
+// What the user is told when the port went away (ResultPortLost) in a run that had, or had
+// not yet, had the controller erase its kernel; `port` as the port page names it.
+std::string PortLostMessage(const std::string& port, bool kernelErased);
 
 // The caption of the engine's boxes, followed by the designation.
 extern const char kEngineCaption[];

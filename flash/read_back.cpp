@@ -17,7 +17,10 @@ void CMathThread::RaiseCheckFailed(const std::string& path, FileFault fault) {
 bool CMathThread::ReadBack(const std::string& name, std::string* content) {
     GetPortNumber();
     const int result = CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, content);
-    if (result == ResultStopped) RaiseResult(ResultStopped);
+    // A port that went away is said as such, not as a file the controller would not give.
+    if (result == ResultStopped || result == ResultPortLost) {
+        RaiseResult(static_cast<WorkerResult>(result));
+    }
     return result == ResultDone;
 }
 

@@ -70,7 +70,7 @@ void CThirdPage::OnPageShown() {
     m_pFrame->SetPageButtons(FALSE, false, FALSE, FALSE);
     SetWindowText1251(m_StatusText, kReadingText);
     // A reader that reported on an earlier showing may not have been disposed of yet.
-    m_bPortNotOpened = false;
+    m_nPortProblem = 0;
     OnWorkerEnded();
     AcceptReports();
     m_pReader = new CReadThread(*this);
@@ -92,10 +92,13 @@ void CThirdPage::ReportIdentity(bool identityFetched, bool calibrationFetched) {
 void CThirdPage::OnWorkerEnded() {
     DisposeEndedWorker(m_pEndedReader);
     m_pEndedReader = nullptr;
-    if (!m_bPortNotOpened) return;
-    // Typing the MAC from the sticker would not help: the run could not open the port either.
-    m_bPortNotOpened = false;
-    MessageBox1251(m_hWnd, "Не удалось открыть com порт!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+    if (m_nPortProblem == 0) return;
+    // Typing the MAC from the sticker would not help: the run could not use the port either.
+    const std::string text = m_nPortProblem == ResultOpenFailed
+                                 ? "Не удалось открыть com порт!"
+                                 : PortLostMessage(m_strProblemPort, false);
+    m_nPortProblem = 0;
+    MessageBox1251(m_hWnd, text, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (CNewTulmPage* port = m_pFrame->GetPageByDialogID(IDD_PORT)) m_pFrame->SetActivePage(port);
 }
 
@@ -115,7 +118,11 @@ LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFet
     const std::string* identity = reader && identityFetched == 1 ? &reader->Identity() : nullptr;
     const std::string* calibration =
         reader && calibrationFetched == 1 ? &reader->Calibration() : nullptr;
-    m_bPortNotOpened = reader && reader->PortNotOpened();
+    m_nPortProblem = !reader                   ? 0
+                     : reader->PortNotOpened() ? int{ResultOpenFailed}
+                     : reader->PortLost()      ? int{ResultPortLost}
+                                               : 0;
+    if (reader) m_strProblemPort = "COM" + std::to_string(reader->GetPortNumberValue());
     SetWindowText1251(m_StatusText, kNotReadText);
     m_bRead = false;
     m_strReadIdentity.clear();

@@ -99,8 +99,10 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     bool m_bRead = false;  // the last reading gave a well-formed identity
     // This controller's identity file as its reading gave it (empty when not read).
     std::string m_strReadIdentity;
-    // The last reader could not open the port: the port page is shown again with its box.
-    bool m_bPortNotOpened = false;
+    // The last reader could not open the port (ResultOpenFailed) or lost it (ResultPortLost):
+    // the port page is shown again after a box saying so; 0 when neither.
+    int m_nPortProblem = 0;
+    std::string m_strProblemPort;
 };
 
 extern const char kReadingText[];

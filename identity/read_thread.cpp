@@ -12,8 +12,9 @@ uint32_t CReadThread::Run() {
     try {
         RemovePartialCopies(m_strFolder);
         identity = FetchWithRetry(kIdentityName, &m_strIdentity);
-        // A port that cannot be opened for the identity cannot be for the calibration either.
-        if (DeviceHasCalibration(m_strDevice) && !m_bPortNotOpened) {
+        // A port that cannot be opened for the identity, or is gone, cannot serve the
+        // calibration either.
+        if (DeviceHasCalibration(m_strDevice) && !m_bPortNotOpened && !m_bPortLost) {
             calibration = FetchWithRetry(kCalibrationName, &m_strCalibration);
         }
     } catch (int) {
@@ -28,6 +29,7 @@ bool CReadThread::FetchWithRetry(const std::string& name, std::string* content) 
         Keep(name, CFileFetch(*this).FetchWithRetry(m_nPortNumber, name, content), *content);
     if (result == ResultStopped) RaiseResult(ResultStopped);
     if (result == ResultOpenFailed) m_bPortNotOpened = true;
+    if (result == ResultPortLost) m_bPortLost = true;
     if (result != ResultDone) content->clear();
     return result == ResultDone;
 }

@@ -45,6 +45,8 @@ class CReadThread : public CMyThread {
     // The port could not be opened (another program or another copy of this one holds it, or
     // the adapter is gone): nothing was asked of the controller.
     bool PortNotOpened() const { return m_bPortNotOpened; }
+    // The port went away during the reading (the adapter pulled out).
+    bool PortLost() const { return m_bPortLost; }
     // FetchFile's 7 was the controller's two-byte payload.
     bool EndedOnTwoBytePayload() const { return m_bTwoBytePayload; }
 
@@ -65,5 +67,6 @@ class CReadThread : public CMyThread {
     std::string m_strCalibration;
     bool m_bFolderNotUpdated = false;
     bool m_bPortNotOpened = false;
+    bool m_bPortLost = false;
     bool m_bTwoBytePayload = false;
 };

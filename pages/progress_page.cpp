@@ -9,8 +9,11 @@
 #include "pages/page_picture.h"
 #include "res/resource.h"
 
-std::string ResultMessage(int code, const std::string& file, FileFault fault) {
+std::string ResultMessage(int code, const std::string& file, FileFault fault,
+                          const std::string& port, bool kernelErased) {
     switch (code) {
+        case ResultPortLost:
+            return PortLostMessage(port, kernelErased);
         case ResultDone:
         case ResultStopped:
             return std::string();
@@ -116,6 +119,10 @@ LRESULT CFourthPage::OnWorkerResult(WPARAM, LPARAM code) {
         m_strFaultyFile = g_pMathThread->GetFaultyFile();
         m_Fault = g_pMathThread->GetFault();
     }
+    if (g_pMathThread && code == ResultPortLost) {
+        m_strLostPort = "COM" + std::to_string(g_pMathThread->GetPortNumberValue());
+        m_bKernelErased = g_pMathThread->KernelErased();
+    }
     // The engine's thread waits inside this report; the rest happens once it has ended.
     EndRun(static_cast<int>(code));
     return 0;
@@ -130,7 +137,8 @@ void CFourthPage::OnWorkerEnded() {
     CMathThread* engine = g_pMathThread;
     g_pMathThread = nullptr;
     DisposeEndedWorker(engine);
-    const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault);
+    const std::string message =
+        ResultMessage(m_nResult, m_strFaultyFile, m_Fault, m_strLostPort, m_bKernelErased);
     WriteRunLog(message);
     if (!message.empty()) MessageBox1251(m_hWnd, message, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (m_nResult == ResultDone) {

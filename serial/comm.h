@@ -61,6 +61,9 @@ class CommPort {
                       const CStopSignal* stop = nullptr) = 0;
     virtual bool Write(const void* buffer, uint32_t count, uint32_t* put,
                        const CStopSignal* stop = nullptr) = 0;
+    // After a failed transfer: the port is gone (the adapter unplugged, the far end of a
+    // pseudo-terminal closed), not merely a transfer that failed.
+    virtual bool Lost() const { return false; }
 };
 
 class CommDriver {

@@ -102,6 +102,8 @@ class PosixCommPort final : public CommPort {
                         [&](uint32_t at, uint32_t n) { return ::write(m_fd, in + at, n); });
     }
 
+    bool Lost() const override { return m_lost; }
+
   private:
     bool IsPseudoTerminal() const {
         struct stat st {};
@@ -194,11 +196,19 @@ class PosixCommPort final : public CommPort {
             if (stop && stop->IsSet()) return false;
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) return false;
-            if (r == 0) break;                           // total or interval time-out
-            if (!(p[0].revents & events)) return false;  // hung up or failed
+            if (r == 0) break;  // total or interval time-out
+            if (!(p[0].revents & events)) {
+                // Hung up: the adapter is gone, or the far end of a pseudo-terminal closed.
+                m_lost = (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+                return false;
+            }
             const ssize_t n = io(*done, count - *done);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) return false;
+            if (n <= 0) {
+                // A tty read that ends the file, or EIO/ENXIO: the line is gone.
+                m_lost = n == 0 || errno == EIO || errno == ENXIO || errno == ENODEV;
+                return false;
+            }
             *done += static_cast<uint32_t>(n);
         }
         return true;
@@ -207,6 +217,7 @@ class PosixCommPort final : public CommPort {
     int m_fd;
     bool m_owned;
     CommTimeouts m_timeouts{};
+    bool m_lost = false;
 };
 
 class PosixCommDriver final : public CommDriver {

@@ -114,7 +114,7 @@ class Win32CommPort final : public CommPort {
         ResetEvent(m_hIo);
         const BOOL started = reading ? ReadFile(m_h, buffer, count, nullptr, &ov)
                                      : WriteFile(m_h, buffer, count, nullptr, &ov);
-        if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+        if (!started && GetLastError() != ERROR_IO_PENDING) return Failed(GetLastError(), stop);
         DWORD n = 0;
         if (!started && stop) {
             const HANDLE waits[2] = {m_hIo, reinterpret_cast<HANDLE>(stop->NativeHandle())};
@@ -134,16 +134,44 @@ class Win32CommPort final : public CommPort {
         if (error == ERROR_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT) {
             return true;
         }
-        // A line error (framing, overrun) holds the port in its error state until read out,
-        // whatever fAbortOnError another program set.
+        return Failed(error, stop);
+    }
+
+    // What a failed transfer means: the errors Windows gives for a USB adapter pulled out (the
+    // handle stays, the device is gone) mark the port lost; any other failure may be a line
+    // error (framing, overrun), which holds the port in its error state until read out,
+    // whatever fAbortOnError another program set.
+    bool Failed(DWORD error, const CStopSignal* stop) {
+        switch (error) {
+            case ERROR_ACCESS_DENIED:
+            case ERROR_BAD_COMMAND:
+            case ERROR_DEVICE_NOT_CONNECTED:
+            case ERROR_GEN_FAILURE:
+            case ERROR_IO_DEVICE:
+            case ERROR_DEV_NOT_EXIST:
+            case ERROR_NOT_READY:
+            case ERROR_BROKEN_PIPE:
+                m_lost = true;
+                break;
+            case ERROR_OPERATION_ABORTED:
+                m_lost = !(stop && stop->IsSet());
+                break;
+            default:
+                break;
+        }
         DWORD errors = 0;
-        ClearCommError(m_h, &errors, nullptr);
+        if (!ClearCommError(m_h, &errors, nullptr) && GetLastError() != ERROR_INVALID_FUNCTION) {
+            m_lost = true;  // the handle no longer leads to a port
+        }
         return false;
     }
+
+    bool Lost() const override { return m_lost; }
 
     HANDLE m_h;
     HANDLE m_hIo;
     DCB m_dcb{};
+    bool m_lost = false;
 };
 
 class Win32CommDriver final : public CommDriver {

@@ -117,7 +117,7 @@ uint32_t CMyThread::ReadBytes(HPORT port, void* buffer, uint32_t count) {
     uint32_t got = 0;
     const bool ok = port->Read(buffer, count, &got, &m_Stop);
     CheckStop();
-    if (!ok) RaiseResult(ResultIoError);
+    if (!ok) RaiseResult(port->Lost() ? ResultPortLost : ResultIoError);
     if (got == 0) RaiseResult(ResultNoAnswer);
     return got;
 }
@@ -135,7 +135,7 @@ bool CMyThread::Write(HPORT port, const void* buffer, uint32_t count, const CSto
     uint32_t put = 0;
     const bool ok = port->Write(buffer, count, &put, stop);
     CheckStop();
-    if (!ok) RaiseResult(ResultIoError);
+    if (!ok) RaiseResult(port->Lost() ? ResultPortLost : ResultIoError);
     if (put == 0 || put != count) RaiseResult(ResultShortWrite);
     return true;
 }

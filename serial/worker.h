@@ -28,6 +28,9 @@ enum WorkerResult : int {
     // Not a serial code either: a file written into the controller did not read back as sent
     // (or could not be read back) even after a second write.
     ResultCheckFailed = 12,
+    // The port itself went away (an adapter pulled out): no retry can reach the controller
+    // through it.
+    ResultPortLost = 13,
 };
 
 [[noreturn]] void RaiseResult(WorkerResult code);

@@ -41,3 +41,8 @@ bool PtyPair::Create(const std::string& link) {
     }
     return true;
 }
+
+void PtyPair::CloseMaster() {
+    if (m_master >= 0) ::close(m_master);
+    m_master = -1;
+}

@@ -14,6 +14,8 @@ class PtyPair {
     // Creates the pair and, when `link` is not empty, the symlink to its device end.
     bool Create(const std::string& link);
     int MasterFd() const { return m_master; }
+    // The far end goes away, as an adapter pulled out: the device end hangs up.
+    void CloseMaster();
     const std::string& DevicePath() const { return m_device; }
     const std::string& LinkPath() const { return m_link; }
 

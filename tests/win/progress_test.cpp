@@ -34,6 +34,15 @@ TEST(ProgressPage, ResultMessages) {
     for (const Case& c : cases) {
         EXPECT_EQ(ResultMessage(c.code, "data\\x.bin", c.fault), c.text) << c.code;
     }
+    // A port lost under way: named, and what it means for the controller in that phase.
+    const std::string before = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", false);
+    const std::string after = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", true);
+    for (const std::string& text : {before, after}) {
+        EXPECT_EQ(text.rfind("Связь с контроллером через COM7 потеряна", 0), 0u) << text;
+    }
+    EXPECT_NE(before.find("Прежняя прошивка контроллера не тронута"), std::string::npos) << before;
+    EXPECT_NE(after.find("ждет прошивку в своем загрузчике"), std::string::npos) << after;
+    EXPECT_NE(after.find("backup"), std::string::npos) << after;
 }
 
 class ProgressRun : public Assistant {
