@@ -96,6 +96,11 @@ printf 'calibration of copy B\r\n\x0b\x0b' >"$SIMS/copy-b/files/calib.inc"
 e2e_sim locked COM48 --idle-ms 20000
 printf 'EMAC=02:4C:4F:43:4B:44\r\nIP=0A:00:00:4C\r\n' >"$SIMS/locked/files/local_addres.dat"
 printf 'calibration of the locked one\r\n' >"$SIMS/locked/files/calib.inc"
+# Adapters pulled out: during the kernel upload, and as the controller is being read.
+e2e_sim pulled-upload COM49 --idle-ms 20000 --vanish-on "answer k" --vanish-ms 1500
+identity pulled-upload
+e2e_sim pulled-read COM50 --idle-ms 20000 --vanish-on "read local_addres.dat"
+identity pulled-read
 # The tests run as root, whom permission bits do not stop: the folder is made immutable. A file
 # system without the attribute leaves the scenario skipped (it says so).
 LOCKED=$RUN_DIR/locked-install
@@ -131,6 +136,7 @@ export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
 export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35
 export E2E_PORT_QUIET=COM36 E2E_PORT_UNANNOUNCED=COM37 E2E_PORT_LARGE=COM38 E2E_PORT_SLOW=COM39
 export E2E_PORT_COPY_A=COM46 E2E_PORT_COPY_B=COM47 E2E_PORT_LOCKED=COM48
+export E2E_PORT_PULLED_UPLOAD=COM49 E2E_PORT_PULLED_READ=COM50
 # The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
 E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
 export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")

@@ -133,6 +133,7 @@ bool FileService::SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& 
 }
 
 void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& request) {
+    if (m_observer) m_observer({"read", name, 0});
     std::vector<uint8_t> content;
     const bool refuse = m_faults.refuseRequests < 0 || m_refusals < m_faults.refuseRequests;
     if (!Lookup(name, &content) || refuse) {

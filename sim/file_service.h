@@ -36,7 +36,8 @@ struct FileServiceFaults {
 };
 
 struct FileServiceEvent {
-    std::string what;    // "file" (a file stored), "sent" (a file read out), "corrupt" (a
+    std::string what;    // "file" (a file stored), "read" (a read request taken), "sent" (a
+                         // file read out), "corrupt" (a
                          // read served with a byte changed), "refused" (a read request
                          // refused), "unanswered" (a read request taken and left without
                          // its file), "error" (the program broke the protocol)

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "serial/comm_posix.h"
 #include "sim/bootloader.h"
@@ -43,6 +44,11 @@ const char kUsage[] =
     "  --log FILE              append what the controller sees to FILE\n"
     "  --images DIR            keep every received image as DIR/NNN-NAME.bin\n"
     "  --once                  end after one run instead of starting over\n"
+    "  --vanish-on TEXT        the adapter pulled out: once an event the log would show as\n"
+    "                          TEXT... (\"answer k\", \"read local_addres.dat\") has happened\n"
+    "                          and --vanish-ms more have passed, the line goes away and\n"
+    "                          plcsim ends\n"
+    "  --vanish-ms N           see --vanish-on (0)\n"
     "image receiver faults (every upload, or only upload N of a run with --fault-image N):\n"
     "  --nak-block K[xN]       NAK block K (1-based, in transfer order) N times (1)\n"
     "  --can-after K           answer block K with CAN\n"
@@ -133,6 +139,8 @@ struct SimOptions {
     bool then = false;
     BootStage thenStage = BootStage::LoaderImage;
     uint32_t thenMs = 3000;
+    std::string vanishOn;
+    uint32_t vanishMs = 0;
 };
 
 SimOptions Parse(int argc, char** argv) {
@@ -179,6 +187,10 @@ SimOptions Parse(int argc, char** argv) {
             o.logPath = value();
         } else if (opt == "--images") {
             o.imageDir = value();
+        } else if (opt == "--vanish-on") {
+            o.vanishOn = value();
+        } else if (opt == "--vanish-ms") {
+            o.vanishMs = Number(value());
         } else if (opt == "--once") {
             o.once = true;
         } else if (opt == "--nak-block") {
@@ -246,11 +258,23 @@ SimOptions Parse(int argc, char** argv) {
 
 class Recorder {
   public:
-    Recorder(const SimOptions& o, const PacedLine& line) : m_imageDir(o.imageDir), m_line(line) {
+    Recorder(const SimOptions& o, const PacedLine& line)
+        : m_imageDir(o.imageDir), m_line(line), m_vanishOn(o.vanishOn), m_vanishMs(o.vanishMs) {
         if (!o.logPath.empty()) m_log.open(o.logPath, std::ios::app);
     }
 
     void operator()(const BootEvent& e) {
+        if (!m_vanishOn.empty() && !m_vanishing &&
+            (e.what + " " + e.detail).compare(0, m_vanishOn.size(), m_vanishOn) == 0) {
+            m_vanishing = true;
+            // The process ends with the line's master end open: the device end hangs up, as
+            // a USB adapter pulled out does to the program's port.
+            std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_vanishMs));
+                std::fprintf(stderr, "plcsim: the line went away (--vanish-on)\n");
+                std::_Exit(0);
+            }).detach();
+        }
         if (e.what == "error") {
             ++g_protocolErrors;
             std::fprintf(stderr, "plcsim: protocol error: %s\n", e.detail.c_str());
@@ -279,6 +303,9 @@ class Recorder {
     const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::ofstream m_log;
     unsigned m_images = 0;
+    std::string m_vanishOn;
+    uint32_t m_vanishMs;
+    bool m_vanishing = false;
 };
 
 [[noreturn]] void Echo(PacedLine& line) {

@@ -260,6 +260,23 @@ else
 fi
 stop_sim $sim_pid
 
+# The adapter pulled out (plcsim's line goes away) before and after the kernel is erased: exit
+# 23 at once, and what it means for the controller.
+for when in "answer b:old firmware" "answer k:the kernel was erased"; do
+    line=$work/line.vanish
+    start_sim "$line" --request-ms 300 --manual-ms 100 --vanish-on "${when%%:*}" --vanish-ms 500
+    status=0
+    timeout 60 "$cli" flash --port "$line" --dir "$work/install" --yes >"$work/vanish.log" 2>&1 ||
+        status=$?
+    if [ $status -eq 23 ] && grep -q "${when#*:}" "$work/vanish.log"; then
+        echo "ok   the port went away after \"${when%%:*}\": 23"
+    else
+        echo "FAIL the port went away after \"${when%%:*}\": exit $status"; cat "$work/vanish.log"
+        failures=$((failures + 1))
+    fi
+    stop_sim $sim_pid
+done
+
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
 ports=$("$cli" list-ports)
