@@ -33,6 +33,21 @@ stop_sim() {
         fi
     done
 }
+# interrupt PID NAME: Ctrl-C to the tool; true with its exit status in `status` once it has
+# ended. Bounded: a stop that waited for a transfer or a prompt would still be running after
+# 5 s, which fails NAME.
+interrupt() {
+    kill -INT "$1"
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$1" 2>/dev/null; then
+        kill -9 "$1"; wait "$1" 2>/dev/null
+        echo "FAIL $2: still running 5 s later"; failures=$((failures + 1))
+        return 1
+    fi
+    wait "$1"
+    status=$?
+    return 0
+}
 check() {  # name expected-status plcsim-options...
     local name=$1 expected=$2
     shift 2
@@ -63,15 +78,7 @@ start_sim "$line" --receive --request-ms 50 --idle-ms 3000 --log "$work/sigint.l
 "$cli" send-image --port "$line" "$work/big.bin" >/dev/null 2>&1 &
 cli_pid=$!
 sleep 1.5
-kill -INT $cli_pid
-# Bounded: a stop that waited for the transfer would still be running after 5 s.
-for _ in $(seq 50); do kill -0 $cli_pid 2>/dev/null || break; sleep 0.1; done
-if kill -0 $cli_pid 2>/dev/null; then
-    kill -9 $cli_pid; wait $cli_pid 2>/dev/null
-    echo "FAIL Ctrl-C during an upload: still running 5 s later"; failures=$((failures + 1))
-else
-    wait $cli_pid
-    status=$?
+if interrupt $cli_pid "Ctrl-C during an upload"; then
     sleep 0.5
     if [ $status -eq 12 ] && grep -q 'image-cancelled' "$work/sigint.log"; then
         echo "ok   Ctrl-C during an upload: 12, CAN CAN"
@@ -231,14 +238,7 @@ exec 7<>"$work/stdin" # held open: the input never ends
 "$cli" flash --port "$line" --dir "$work/install" <"$work/stdin" >"$work/prompt.log" 2>&1 &
 cli_pid=$!
 for _ in $(seq 300); do grep -q 'press Enter' "$work/prompt.log" && break; sleep 0.1; done
-kill -INT $cli_pid
-for _ in $(seq 50); do kill -0 $cli_pid 2>/dev/null || break; sleep 0.1; done
-if kill -0 $cli_pid 2>/dev/null; then
-    kill -9 $cli_pid; wait $cli_pid 2>/dev/null
-    echo "FAIL Ctrl-C at the jumper prompt: still running 5 s later"; failures=$((failures + 1))
-else
-    wait $cli_pid
-    status=$?
+if interrupt $cli_pid "Ctrl-C at the jumper prompt"; then
     if [ $status -eq 12 ]; then
         echo "ok   Ctrl-C at the jumper prompt: 12"
     else
