@@ -67,8 +67,6 @@ class CMathThread : public CMyThread {
     // `data` (file-system order, own files in place of theirs or after them), each opened and
     // read through and its name checked; raises ResultBadFile otherwise.
     RunFiles TakeDataFiles();
-    // What the current run took; empty before CheckBeforeFlashing.
-    const RunFiles& GetRunFiles() const { return m_RunFiles; }
     // Takes the data files and writes them, each over its own opening of the port; returns
     // them.
     RunFiles SendDataFolder();
