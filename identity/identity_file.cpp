@@ -143,10 +143,6 @@ bool SaveIdentityFile(const std::string& path, const std::string& content) {
     return CFile::WriteAll(path, content);
 }
 
-bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp) {
-    return SaveIdentityFile(path, ComposeIdentity(mac, dottedIp));
-}
-
 std::string DottedIp(uint32_t ip) {
     return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
            std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);

@@ -40,8 +40,6 @@ std::string ComposeIdentityOver(const std::string& own, const MacFields& mac,
 // Writes `content` as the whole of `path`. A missing file (and a missing folder) is created.
 // False when the file cannot be written (read-only, locked, no folder).
 bool SaveIdentityFile(const std::string& path, const std::string& content);
-// The two lines alone.
-bool SaveIdentityFile(const std::string& path, const MacFields& mac, const std::string& dottedIp);
 
 // "00:1A:2B:3C:4D:5E": the fields as they are, joined by ":".
 std::string MacText(const MacFields& mac);

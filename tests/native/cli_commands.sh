@@ -48,6 +48,28 @@ interrupt() {
     status=$?
     return 0
 }
+# flash_case NAME STATUS PATTERN [flash options...] -- [plcsim options...]: a whole flash of the
+# sample installation (standard input at its end) against a boot loader with those options
+# must end with STATUS and say PATTERN.
+flash_case() {
+    local name=$1 expected=$2 pattern=$3
+    shift 3
+    local options=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+    shift
+    local line=$work/line.$RANDOM log=$work/flash-case.log
+    start_sim "$line" --request-ms 300 --manual-ms 100 "$@"
+    local status=0
+    timeout 60 "$cli" flash --port "$line" --dir "$work/install" "${options[@]}" </dev/null \
+        >"$log" 2>&1 || status=$?
+    if [ $status -eq "$expected" ] && grep -q "$pattern" "$log"; then
+        echo "ok   $name: $status"
+    else
+        echo "FAIL $name: exit $status, expected $expected"; cat "$log"
+        failures=$((failures + 1))
+    fi
+    stop_sim $sim_pid
+}
 check() {  # name expected-status plcsim-options...
     local name=$1 expected=$2
     shift 2
@@ -155,17 +177,8 @@ stop_sim $sim_pid
 
 # flash against a controller that always stores the identity file damaged: written twice, then
 # the run fails naming it.
-line=$work/line.damaging
-start_sim "$line" --request-ms 300 --manual-ms 100 --rd-corrupt local_addres.datxall
-"$cli" flash --port "$line" --dir "$work/install" --yes >"$work/damaging.log" 2>&1
-status=$?
-if [ $status -eq 22 ] && grep -q 'data.local_addres.dat did not read back' "$work/damaging.log"; then
-    echo "ok   flash with a damaging controller: 22, naming the file"
-else
-    echo "FAIL flash with a damaging controller: exit $status"; cat "$work/damaging.log"
-    failures=$((failures + 1))
-fi
-stop_sim $sim_pid
+flash_case "flash with a damaging controller, naming the file" 22 \
+    'data.local_addres.dat did not read back' --yes -- --rd-corrupt local_addres.datxall
 
 # backup: the controller's two files under backup/<MAC>/<stamp>/; the same reading again makes
 # no new folder; a controller without calib.inc is no error. identity leaves the current
@@ -248,33 +261,13 @@ if interrupt $cli_pid "Ctrl-C at the jumper prompt"; then
 fi
 exec 7>&-
 stop_sim $sim_pid
-line=$work/line.noinput
-start_sim "$line" --request-ms 300 --manual-ms 100
-timeout 60 "$cli" flash --port "$line" --dir "$work/install" </dev/null >"$work/noinput.log" 2>&1
-status=$?
-if [ $status -eq 12 ] && grep -q 'give --yes' "$work/noinput.log"; then
-    echo "ok   standard input at its end is no Enter: 12, --yes asked for"
-else
-    echo "FAIL standard input at its end: exit $status"; cat "$work/noinput.log"
-    failures=$((failures + 1))
-fi
-stop_sim $sim_pid
+flash_case "standard input at its end is no Enter, --yes asked for" 12 'give --yes' --
 
 # The adapter pulled out (plcsim's line goes away) before and after the kernel is erased: exit
 # 23 at once, and what it means for the controller.
 for when in "answer b:old firmware" "answer k:the kernel was erased"; do
-    line=$work/line.vanish
-    start_sim "$line" --request-ms 300 --manual-ms 100 --vanish-on "${when%%:*}" --vanish-ms 500
-    status=0
-    timeout 60 "$cli" flash --port "$line" --dir "$work/install" --yes >"$work/vanish.log" 2>&1 ||
-        status=$?
-    if [ $status -eq 23 ] && grep -q "${when#*:}" "$work/vanish.log"; then
-        echo "ok   the port went away after \"${when%%:*}\": 23"
-    else
-        echo "FAIL the port went away after \"${when%%:*}\": exit $status"; cat "$work/vanish.log"
-        failures=$((failures + 1))
-    fi
-    stop_sim $sim_pid
+    flash_case "the port went away after \"${when%%:*}\"" 23 "${when#*:}" --yes -- \
+        --vanish-on "${when%%:*}" --vanish-ms 500
 done
 
 # The build's one version, and the ports as paths a command takes with --port.

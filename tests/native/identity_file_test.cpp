@@ -99,7 +99,7 @@ TEST_F(IdentitySave, TheTwoLinesOverTheControllersOwnFileOnly) {
 
 TEST_F(IdentitySave, AMissingFileAndFolderAreCreatedAndReadBack) {
     ASSERT_EQ(system("rm -rf data"), 0);
-    ASSERT_TRUE(SaveIdentityFile(kIdentityFile, kSample, "192.168.1.10"));
+    ASSERT_TRUE(SaveIdentityFile(kIdentityFile, ComposeIdentity(kSample, "192.168.1.10")));
     IdentityReading r;
     ASSERT_TRUE(LoadIdentityFile(kIdentityFile, true, &r));
     EXPECT_EQ(r.mac, kSample);
@@ -109,7 +109,7 @@ TEST_F(IdentitySave, AMissingFileAndFolderAreCreatedAndReadBack) {
 TEST_F(IdentitySave, AFileThatCannotBeWrittenIsReported) {
     // A plain file where the folder should be: nothing can make data\local_addres.dat.
     ASSERT_EQ(system("rm -rf data && touch data"), 0);
-    EXPECT_FALSE(SaveIdentityFile(kIdentityFile, kSample, "192.168.1.10"));
+    EXPECT_FALSE(SaveIdentityFile(kIdentityFile, ComposeIdentity(kSample, "192.168.1.10")));
     IdentityReading r;
     EXPECT_FALSE(LoadIdentityFile(kIdentityFile, false, &r));
 }
