@@ -1,7 +1,7 @@
 // plcflash-cli: the flashing engine on a terminal, over a COM port (Windows) or a tty or a
 // simulated controller's line (Linux).
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +12,11 @@
 #include <vector>
 
 #include "app/config.h"
+#include "cli/attempts.h"
 #include "cli/console_ui.h"
+#include "cli/result_text.h"
+#include "cli/stop_on_signal.h"
+#include "cli/update.h"
 #include "cli/usage.h"
 #include "flash/controller_files.h"
 #include "flash/file_fetch.h"
@@ -37,23 +41,6 @@ constexpr int kExitTwoBytePayload = 24;
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
 constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
-
-// The worker a Ctrl-C stops: it ends its wait at once, cancels an upload with CAN CAN, closes
-// the port, and the command exits with 12 (10 + the stop's result code).
-std::atomic<CMyThread*> g_pStoppable{nullptr};
-
-class StopOnSignal {
-  public:
-    explicit StopOnSignal(CMyThread& worker) { g_pStoppable = &worker; }
-    ~StopOnSignal() { g_pStoppable = nullptr; }
-    StopOnSignal(const StopOnSignal&) = delete;
-    StopOnSignal& operator=(const StopOnSignal&) = delete;
-};
-
-// Ctrl-C and its kin: only sets the worker's stop signal, which a signal handler may do.
-void StopTheWorker() {
-    if (CMyThread* worker = g_pStoppable.load()) worker->RequestStop();
-}
 
 class Session : public CMathThread {
   public:
@@ -213,8 +200,27 @@ std::string DescribeIdentityFile() {
            DottedIp(reading.ip);
 }
 
+// The row of a flash: its identity and calibration are whatever data\ holds.
+AttemptRecord FlashAttempt(const std::string& port, const PlcConfig& config, bool format) {
+    AttemptRecord record;
+    record.started = std::time(nullptr);
+    record.program = "plcflash-cli flash";
+    record.computer = ComputerName();
+    record.port = PortWithAdapter(port);
+    record.model = config.device;
+    IdentityReading reading;
+    if (LoadIdentityFile(kIdentityFile, true, &reading)) {
+        record.mac = MacText(reading.mac);
+        record.ip = DottedIp(reading.ip);
+    }
+    record.calibration =
+        CFile::Exists(std::string(kDataFolder) + kCalibrationName) ? "файл data\\calib.inc" : "нет";
+    record.formatAsked = format;
+    return record;
+}
+
 int Flash(const std::vector<std::string>& args) {
-    std::string port, dir, logPath;
+    std::string port, dir, logPath, recordPath;
     bool format = false, yes = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--format") {
@@ -227,6 +233,8 @@ int Flash(const std::vector<std::string>& args) {
             dir = args[++i];
         } else if (i + 1 < args.size() && args[i] == "--log") {
             logPath = AbsolutePath(args[++i]);
+        } else if (i + 1 < args.size() && args[i] == "--record") {
+            recordPath = AbsolutePath(args[++i]);
         } else {
             return Usage();
         }
@@ -246,6 +254,8 @@ int Flash(const std::vector<std::string>& args) {
     log->Note("Порт", port);
     log->Note("MAC и IP", "plcflash-cli, " + DescribeIdentityFile());
     log->Note("Форматирование", format ? "запрошено" : "не запрошено");
+    AttemptRecord record = FlashAttempt(port, config, format);
+    const auto started = std::chrono::steady_clock::now();
     CMathThread engine(ui);
     ui.SetWorker(&engine);
     engine.SetDevice(config.device);
@@ -254,26 +264,20 @@ int Flash(const std::vector<std::string>& args) {
     if (!engine.StartThread()) return kExitResultBase + ResultIoError;
     while (!engine.WaitThread(1000)) {
     }
-    std::string message;
-    if (ui.Result() == ResultDone) {
+    const std::string message = EngineFailure(engine, ui.Result());
+    if (message.empty()) {
         std::printf("\nflashing done\n");
     } else {
-        message = "failed with result code " + std::to_string(ui.Result());
-        if (ui.Result() == ResultBadFile) {
-            message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason() +
-                       "; nothing was sent";
-        } else if (ui.Result() == ResultCheckFailed) {
-            message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason();
-        } else if (ui.Result() == ResultPortLost) {
-            message += engine.KernelErased()
-                           ? ": the port went away after the kernel was erased; the controller "
-                             "waits in its boot loader: reconnect it and flash again"
-                           : ": the port went away; the controller still has its old firmware";
-        }
         std::fprintf(stderr, "\nplcflash-cli: %s\n", message.c_str());
     }
     log->Note("Результат", std::to_string(ui.Result()));
     if (!message.empty()) log->Note("Сообщение", message);
+    record.phase = log->LastPhase();
+    record.result = ui.Result();
+    record.message = message.empty() ? "успех" : message;
+    record.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RecordAttempt(AttemptsPath(recordPath), record);
     // A log that cannot be written never fails a run.
     if (!logPath.empty() &&
         !AppendBounded(logPath, logPath + ".old", log->Compose(), kRunLogMaxBytes)) {
@@ -322,9 +326,8 @@ int ReadFile(const std::vector<std::string>& args) {
 class MemoryReader {
   public:
     explicit MemoryReader(const std::string& port)
-        : m_report(CommPortEntry(port)), m_reader(m_report) {
+        : m_report(CommPortEntry(port)), m_reader(m_report), m_stoppable(m_reader) {
         m_reader.GetPortNumber();
-        g_pStoppable = &m_reader;
     }
 
     int Fetch(const std::string& name, std::string* content) {
@@ -349,11 +352,10 @@ class MemoryReader {
         return 0;
     }
 
-    ~MemoryReader() { g_pStoppable = nullptr; }
-
   private:
     ReadReport m_report;
     CReadThread m_reader;
+    StopOnSignal m_stoppable;
     bool m_bTwoBytePayload = false;
 };
 
@@ -418,7 +420,8 @@ int WriteFiles(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    InstallStopRequestHandler(StopTheWorker);
+    StopAllSignal();  // made before the handler can use it
+    InstallStopRequestHandler(StopEveryWorker);
     UseConsoleCodePage1251();
     const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     const std::string command = argc >= 2 ? argv[1] : "";
@@ -426,6 +429,7 @@ int main(int argc, char** argv) {
     if (command == "send-image") return SendImageCommand(args);
     if (command == "write-file") return WriteFiles(args);
     if (command == "flash") return Flash(args);
+    if (command == "update") return Update(args);
     if (command == "read-file") return ReadFile(args);
     if (command == "identity") return Identity(args);
     if (command == "backup") return Backup(args);

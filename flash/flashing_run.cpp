@@ -23,8 +23,6 @@ const char kFormatDone[] = "Hard format completed!";
 const char kBadPages[] = "bad pages";
 const char kCoreStarted[] = "Loading PLC core completed!";
 
-const char kRemoveJumper[] = "Снимите джампер и нажмите OK!";
-const char kPressReset[] = "Нажмите Reset на ПЛК и затем OK! ";
 const char kImagesSent[] =
     "Передача файлов произошла удачно.\nПодождите пока произойдет настройка!";
 const char kFormatting[] = "Идет форматирование!";
@@ -41,6 +39,8 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
 }  // namespace
 
 const char kEngineCaption[] = "Обновления прошивки ";
+const char kRemoveJumperText[] = "Снимите джампер и нажмите OK!";
+const char kPressResetText[] = "Нажмите Reset на ПЛК и затем OK! ";
 
 std::string PortLostMessage(const std::string& port, bool kernelErased) {
     const std::string lost =
@@ -120,7 +120,7 @@ uint32_t CMathThread::Run() {
         SendAnswer('b');
         WaitForText(kJumperNotice);
         RunLog().BeginPhase("снятие джампера");
-        ShowEngineMessage(kRemoveJumper);
+        ShowEngineMessage(kRemoveJumperText);
 
         RunLog().BeginPhase("загрузчик, вторая передача");
         ClearReceived();
@@ -132,7 +132,7 @@ uint32_t CMathThread::Run() {
         SendAnswer('y');
         WaitForText(kPowerCycle);
         RunLog().BeginPhase("Reset");
-        ShowEngineMessage(kPressReset);
+        ShowEngineMessage(kPressResetText);
         RunLog().BeginPhase("ядро");
         WaitForText(kKernelMenu);
         SendAnswer('k');
@@ -164,7 +164,7 @@ uint32_t CMathThread::Run() {
         }
         WaitForText(kPowerCycle);
         RunLog().BeginPhase("Reset");
-        ShowEngineMessage(kPressReset);
+        ShowEngineMessage(kPressResetText);
         RunLog().BeginPhase("запуск ядра");
         WaitForTextLenient(kCoreStarted);
         Pause(kCoreSettleMs);

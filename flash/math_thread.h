@@ -169,6 +169,9 @@ std::string PortLostMessage(const std::string& port, bool kernelErased);
 
 // The caption of the engine's boxes, followed by the designation.
 extern const char kEngineCaption[];
+// The two manual steps' boxes: the user acts on the controller, then confirms.
+extern const char kRemoveJumperText[];
+extern const char kPressResetText[];
 
 // The engine of the current run, null when there is none; Cancel signals its stop event.
 extern CMathThread* g_pMathThread;

@@ -25,6 +25,7 @@ void CRunLog::BeginPhase(const std::string& name) {
     phase.start = std::chrono::steady_clock::now();
     m_Phases.push_back(phase);
     m_Lines.push_back({std::string(), std::string(), static_cast<int>(m_Phases.size() - 1)});
+    if (m_PhaseListener) m_PhaseListener(name);
 }
 
 void CRunLog::EndPhase(bool interrupted) {

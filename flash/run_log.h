@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ class CRunLog {
 
     // The note's value for `key`, empty when there is none.
     std::string Value(const std::string& key) const;
+    // The name of the last phase begun, empty before the first.
+    std::string LastPhase() const {
+        return m_Phases.empty() ? std::string() : m_Phases.back().name;
+    }
+    // Told each phase's name as it begins, on the thread that begins it (a status table).
+    void SetPhaseListener(std::function<void(const std::string&)> listener) {
+        m_PhaseListener = std::move(listener);
+    }
 
   private:
     struct Line {
@@ -50,6 +59,7 @@ class CRunLog {
     std::time_t m_tStart;
     std::vector<Line> m_Lines;
     std::vector<Phase> m_Phases;
+    std::function<void(const std::string&)> m_PhaseListener;
 };
 
 // The program's version, one number for the whole build.

@@ -3,6 +3,7 @@
 // folder. Win32 implementation in console_win32.cpp, POSIX one in console_posix.cpp.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -25,9 +26,19 @@ bool EnterFolder(const std::string& folder);
 
 class CStopSignal;
 
-enum class EnterWait { Pressed, Stopped, InputEnded };
+enum class EnterWait { Pressed, Stopped, InputEnded, TimedOut };
 
 // Waits for the user's Enter on standard input together with `stop`, so Ctrl-C ends a prompt
 // at once even though the signal reaches another thread. Standard input at its end (a pipe
 // closed, a file read through, none at all) is never taken for Enter: InputEnded.
-EnterWait WaitForEnter(const CStopSignal& stop);
+// With `ms`, gives up after that long (TimedOut), keeping what was typed for the next wait.
+EnterWait WaitForEnter(const CStopSignal& stop, uint32_t ms = 0xFFFFFFFFu);
+
+// Whether standard output is a terminal that takes the cursor movements a table redrawn in
+// place needs (on Windows 10 and later the console's virtual terminal mode, switched on here).
+bool UseTerminalSequences();
+
+// Whether the terminal shows what is typed: a table redrawn in place turns it off, as an Enter
+// echoed would move the cursor under it. True when it could be set (or needs no setting:
+// the Windows console does not echo the input WaitForEnter reads).
+bool EchoInput(bool on);

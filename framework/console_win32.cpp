@@ -38,7 +38,25 @@ bool EnterFolder(const std::string& folder) {
     return SetCurrentDirectoryA(folder.c_str()) != FALSE;
 }
 
-EnterWait WaitForEnter(const CStopSignal& stop) {
+bool EchoInput(bool) {
+    return true;
+}
+
+bool UseTerminalSequences() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!IsTerminal(stdout) || !GetConsoleMode(out, &mode)) return false;
+    // Older consoles (and Wine's) refuse the mode: the table is then printed as lines.
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
+
+EnterWait WaitForEnter(const CStopSignal& stop, uint32_t ms) {
+    const DWORD start = GetTickCount();
+    const auto left = [&]() -> DWORD {
+        if (ms == 0xFFFFFFFFu) return INFINITE;
+        const DWORD spent = GetTickCount() - start;
+        return spent >= ms ? 0 : ms - spent;
+    };
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE stopped = reinterpret_cast<HANDLE>(stop.NativeHandle());
     if (!in || in == INVALID_HANDLE_VALUE) return EnterWait::InputEnded;
@@ -47,10 +65,9 @@ EnterWait WaitForEnter(const CStopSignal& stop) {
         // A console's input handle is signalled by any input event: only Enter pressed counts.
         for (;;) {
             const HANDLE waits[2] = {stopped, in};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1 ||
-                stop.IsSet()) {
-                return EnterWait::Stopped;
-            }
+            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, left());
+            if (woke == WAIT_TIMEOUT) return EnterWait::TimedOut;
+            if (woke != WAIT_OBJECT_0 + 1 || stop.IsSet()) return EnterWait::Stopped;
             INPUT_RECORD records[16];
             DWORD n = 0;
             if (!ReadConsoleInputW(in, records, 16, &n)) return EnterWait::InputEnded;
@@ -73,7 +90,10 @@ EnterWait WaitForEnter(const CStopSignal& stop) {
             return EnterWait::InputEnded;  // the writer has closed it
         }
         if (available == 0) {
-            if (WaitForSingleObject(stopped, 50) == WAIT_OBJECT_0) return EnterWait::Stopped;
+            if (left() == 0) return EnterWait::TimedOut;
+            if (WaitForSingleObject(stopped, left() < 50 ? left() : 50) == WAIT_OBJECT_0) {
+                return EnterWait::Stopped;
+            }
             continue;
         }
         char c = 0;

@@ -32,6 +32,9 @@ class CFile {
     // cannot leave the file empty.
     bool Flush();
     uint64_t GetLength() const;
+    // Takes the whole file for this handle alone against other handles that ask the same
+    // (another copy of the program appending a row), waiting at most `ms`; Close releases it.
+    bool LockWhole(uint32_t ms);
     void Close();
     const std::string& GetFilePath() const { return m_strPath; }
 
@@ -55,6 +58,7 @@ class CFile {
     void* m_hFile = nullptr;
     std::string m_strPath;
     bool m_bFailed = false;
+    bool m_bLocked = false;
 };
 
 // The program's backslash path as this system writes paths: with slashes on POSIX.
@@ -70,3 +74,6 @@ std::string ThisCopyTag();
 // code page is given by its short name, which the "A" file functions can open.
 std::string EnvironmentFolder(const char* name);
 bool CopyStillRuns(const std::string& tag);
+
+// This computer's name, for the record of attempts; empty when the system will not say.
+std::string ComputerName();

@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
 #include "framework/file.h"
 
@@ -37,6 +39,12 @@ bool CopyStillRuns(const std::string& tag) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
+std::string ComputerName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return std::string();
+    return name;
+}
+
 CFile::~CFile() {
     Close();
 }
@@ -52,6 +60,19 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     m_strPath = path;
     m_bFailed = false;
     return true;
+}
+
+bool CFile::LockWhole(uint32_t ms) {
+    if (!m_hFile) return false;
+    // flock belongs to the open file description, so two openings in one process exclude each
+    // other as two processes do. No blocking flock: its wait could not be bounded.
+    constexpr uint32_t kStepMs = 10;
+    for (uint32_t waited = 0;; waited += kStepMs) {
+        if (::flock(Fd(m_hFile), LOCK_EX | LOCK_NB) == 0) return m_bLocked = true;
+        if (errno != EWOULDBLOCK || waited >= ms) return false;
+        const timespec step{0, long{kStepMs} * 1000000L};
+        nanosleep(&step, nullptr);
+    }
 }
 
 bool CFile::IsOpen() const {

@@ -42,9 +42,11 @@ bool CFile::Open(const std::string& path, unsigned flags) {
     // the file's end as it is then, so one WriteFile is one block, never interleaved with or
     // written over another copy's.
     const DWORD share = !write ? FILE_SHARE_READ : append ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    const DWORD access = append  ? FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE
-                         : write ? GENERIC_WRITE
-                                 : GENERIC_READ;
+    // FILE_READ_DATA moves no write, but LockFileEx wants read or write data access.
+    const DWORD access =
+        append  ? FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE
+        : write ? GENERIC_WRITE
+                : GENERIC_READ;
     HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -102,6 +104,12 @@ std::string EnvironmentFolder(const char* name) {
     return lossy ? std::string() : text;
 }
 
+std::string ComputerName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
 bool CFile::Write(const void* buffer, uint32_t count) {
     DWORD put = 0;
     return m_hFile && WriteFile(m_hFile, buffer, count, &put, nullptr) && put == count;
@@ -113,7 +121,27 @@ uint64_t CFile::GetLength() const {
     return static_cast<uint64_t>(size.QuadPart);
 }
 
+bool CFile::LockWhole(uint32_t ms) {
+    if (!m_hFile) return false;
+    // A blocking LockFileEx on a handle not opened for overlapped I/O cannot be bounded.
+    constexpr DWORD kStepMs = 10;
+    for (uint32_t waited = 0;; waited += kStepMs) {
+        OVERLAPPED whole{};
+        if (LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                       MAXDWORD, &whole)) {
+            m_bLocked = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION || waited >= ms) return false;
+        Sleep(kStepMs);
+    }
+}
+
 void CFile::Close() {
+    // Windows frees the locks of a closed handle only "in time": the next copy waits less.
+    OVERLAPPED whole{};
+    if (m_hFile && m_bLocked) UnlockFileEx(m_hFile, 0, MAXDWORD, MAXDWORD, &whole);
+    m_bLocked = false;
     if (m_hFile) CloseHandle(m_hFile);
     m_hFile = nullptr;
 }

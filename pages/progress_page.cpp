@@ -5,7 +5,9 @@
 #include "app/master_dlg.h"
 #include "app/tulm_app.h"
 #include "flash/controller_files.h"
+#include "framework/file.h"
 #include "framework/text.h"
+#include "identity/identity_file.h"
 #include "pages/page_picture.h"
 #include "res/resource.h"
 
@@ -81,6 +83,13 @@ void CFourthPage::OnPageShown() {
     m_pRunLog->Note("Контроллер", theApp.m_strDevice + ", версия " + theApp.m_strVersion);
     m_pRunLog->Note("Порт", ChosenPort());
     g_pMathThread = new CMathThread(*this);
+    m_RunStart = std::chrono::steady_clock::now();
+    m_Attempt = AttemptRecord();
+    m_Attempt.started = std::time(nullptr);
+    m_Attempt.program = "plcflash.exe";
+    m_Attempt.computer = ComputerName();
+    m_Attempt.port = ChosenPort();
+    m_Attempt.model = theApp.m_strDevice;
     bool dataUpdated = true;
     if (master) {
         CThirdPage& page = master->m_ThirdPage;
@@ -94,6 +103,13 @@ void CFourthPage::OnPageShown() {
         g_pMathThread->SetOwnFile(kCalibrationName, page.ChosenCalibration());
         dataUpdated = page.SaveIdentityFile() && page.PrepareCalibrationFile();
         m_pRunLog->Note("Калибровка", page.DescribeCalibration());
+        IdentityReading reading;
+        if (ParseIdentity(identity, true, &reading)) {
+            m_Attempt.mac = MacText(reading.mac);
+            m_Attempt.ip = DottedIp(reading.ip);
+        }
+        m_Attempt.calibration = page.DescribeCalibration();
+        m_Attempt.formatAsked = page.IsFormatChecked();
     }
     if (!dataUpdated) {
         m_pRunLog->Note("Папка data",
@@ -155,9 +171,19 @@ void CFourthPage::WriteRunLog(const std::string& message) {
                                                  : m_nResult == ResultStopped ? " (отмена)"
                                                                               : ""));
     if (!message.empty()) m_pRunLog->Note("Сообщение", message);
-    // A log that cannot be written never stops a run, nor keeps the user waiting.
+    m_Attempt.phase = m_pRunLog->LastPhase();
+    m_Attempt.result = m_nResult;
+    m_Attempt.message = m_nResult == ResultDone      ? "успех"
+                        : m_nResult == ResultStopped ? "отмена"
+                                                     : message;
+    m_Attempt.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_RunStart).count();
+    // A log or record that cannot be written never stops a run, nor keeps the user waiting.
     std::string root;
-    if (AppStorageRoot(&root)) AppendRunLog(root, *m_pRunLog);
+    if (AppStorageRoot(&root)) {
+        AppendRunLog(root, *m_pRunLog);
+        AppendAttempt(root + kHistoryName, m_Attempt);
+    }
     m_pRunLog.reset();
 }
 

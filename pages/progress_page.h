@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "app/worker_report.h"
+#include "flash/attempt_record.h"
 #include "flash/math_thread.h"
 
 class CFourthPage : public CWorkerPage, public IEngineUi {
@@ -56,6 +58,9 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     std::string m_strLostPort;
     bool m_bKernelErased = false;
     std::shared_ptr<CRunLog> m_pRunLog;
+    // The run's row in plcflash-history.csv, filled as the run goes.
+    AttemptRecord m_Attempt;
+    std::chrono::steady_clock::time_point m_RunStart;
 };
 
 // The box text for a run's result code; empty for success and Cancel. `file` and `fault`

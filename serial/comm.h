@@ -78,5 +78,6 @@ CommDriver& SystemCommDriver();
 // A port named on a command line as the workers read a port entry ("COM3"). On Windows the
 // argument is a COM port's name and stays as given; elsewhere it is a device path (a tty, a
 // simulated controller's line), made absolute (a later change of the current folder keeps it)
-// and mapped to COM1, replacing what COM1 meant before.
+// and mapped to a COM number of its own (COM1 for the first path, COM2 for the next...; the same
+// path keeps its number).
 std::string CommPortEntry(const std::string& argument);

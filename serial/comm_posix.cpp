@@ -227,6 +227,19 @@ class PosixCommDriver final : public CommDriver {
         m_paths[number] = path;
     }
 
+    // The number a command-line path gets: its own when mapped already, else the lowest free
+    // one, so the ports of a multi-port command never share a number.
+    int NumberFor(const std::string& path) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int free = 1;
+        for (const auto& [number, mapped] : m_paths) {
+            if (mapped == path) return number;
+            if (number == free) ++free;
+        }
+        m_paths[free] = path;
+        return free;
+    }
+
     std::unique_ptr<CommPort> Open(int number) override {
         std::string path;
         {
@@ -274,9 +287,8 @@ CommDriver& SystemCommDriver() {
 }
 
 std::string CommPortEntry(const std::string& argument) {
-    constexpr int kCommandLinePort = 1;
     char* absolute = realpath(argument.c_str(), nullptr);
-    MapCommPort(kCommandLinePort, absolute ? absolute : argument);
+    const int number = Driver().NumberFor(absolute ? absolute : argument);
     free(absolute);
-    return "COM" + std::to_string(kCommandLinePort);
+    return "COM" + std::to_string(number);
 }

@@ -1,5 +1,6 @@
 // The end-to-end scenarios of a whole run: good runs, controllers and installations that fail
 // it, and the identity's safety net.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +50,16 @@ TEST_F(EndToEnd, GoodRunOfA317) {
           std::string("Проверка записи local_addres.dat: совпадает"),
           std::string("Проверка записи calib.inc: совпадает"), std::string("Результат: 1")}) {
         EXPECT_NE(log.find(Cp1251ToUtf8(part)), std::string::npos) << part << " in\n" << log;
+    }
+    // The attempt's row in the record: the byte order mark, the header, one row.
+    const std::string history = ReadAll(m_install + "\\plcflash-history.csv");
+    EXPECT_EQ(history.rfind("\xEF\xBB\xBF", 0), 0u) << history;
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 2) << history;
+    for (const std::string& part :
+         {std::string(",plcflash.exe,"), std::string(",00:1A:2B:3C:4D:5E,192.168.1.10,"),
+          "," + EnvText("E2E_KERNEL_CRC") + ",", std::string(",1,успех,")}) {
+        EXPECT_NE(history.find(Cp1251ToUtf8(part)), std::string::npos) << part << " in\n"
+                                                                       << history;
     }
     const ProcessFigures figures = m_driver.Figures();
     if (!EnvText("E2E_FIGURES").empty()) {
@@ -275,6 +286,8 @@ TEST_F(EndToEnd, AnIdentityFileTheControllerAlwaysDamagesFailsTheRun) {
     EXPECT_EQ(SimLog("damaging").Count("file", "local_addres.dat"), 2);
     const std::string log = ReadAll(m_install + "\\plcflash.log");
     EXPECT_NE(log.find(Cp1251ToUtf8("Результат: 12")), std::string::npos) << log;
+    const std::string history = ReadAll(m_install + "\\plcflash-history.csv");
+    EXPECT_NE(history.find(",12,"), std::string::npos) << history;
 }
 
 }  // namespace
