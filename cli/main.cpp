@@ -33,6 +33,8 @@ constexpr int kExitFile = 3;
 // The controller answered a read with a two-byte payload: the reader's 7, which is also a line
 // state the port refused (17).
 constexpr int kExitTwoBytePayload = 24;
+// The images do not match system\SHA256SUMS, are not listed there, or the list is unusable.
+constexpr int kExitImageSums = 25;
 // Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
@@ -213,6 +215,29 @@ std::string DescribeIdentityFile() {
            DottedIp(reading.ip);
 }
 
+bool IsSumsFault(FileFault fault) {
+    return fault == FileFault::SumMismatch || fault == FileFault::NotInSums ||
+           fault == FileFault::SumsMalformed;
+}
+
+// The sums behind a SHA256SUMS fault, one a line, for the engineer to compare.
+std::string SumsLines(const CMathThread& engine) {
+    std::string lines;
+    if (!engine.GetExpectedSum().empty()) {
+        lines +=
+            "\n  expected SHA-256 (" + std::string(kImageSums) + "): " + engine.GetExpectedSum();
+    }
+    if (!engine.GetActualSum().empty()) {
+        lines += "\n  actual SHA-256 of " + engine.GetFaultyFile() + ": " + engine.GetActualSum();
+    }
+    if (IsSumsFault(engine.GetFault())) {
+        lines +=
+            "\n  the image is damaged or not the published one: take the images and "
+            "SHA256SUMS again from the release";
+    }
+    return lines;
+}
+
 int Flash(const std::vector<std::string>& args) {
     std::string port, dir, logPath;
     bool format = false, yes = false;
@@ -261,7 +286,7 @@ int Flash(const std::vector<std::string>& args) {
         message = "failed with result code " + std::to_string(ui.Result());
         if (ui.Result() == ResultBadFile) {
             message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason() +
-                       "; nothing was sent";
+                       "; nothing was sent" + SumsLines(engine);
         } else if (ui.Result() == ResultCheckFailed) {
             message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason();
         } else if (ui.Result() == ResultPortLost) {
@@ -279,6 +304,7 @@ int Flash(const std::vector<std::string>& args) {
         !AppendBounded(logPath, logPath + ".old", log->Compose(), kRunLogMaxBytes)) {
         std::fprintf(stderr, "plcflash-cli: cannot write the log %s\n", logPath.c_str());
     }
+    if (ui.Result() == ResultBadFile && IsSumsFault(engine.GetFault())) return kExitImageSums;
     return ui.Result() == ResultDone ? 0 : kExitResultBase + ui.Result();
 }
 

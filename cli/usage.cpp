@@ -13,7 +13,8 @@ const char kUsage[] =
     "      is checked (readable, name short enough) before the first byte goes out\n"
     "  plcflash-cli flash --port PORT --dir FOLDER [--format] [--yes] [--log FILE]\n"
     "      the whole reflashing run, as the assistant runs it: FOLDER holds system\\\n"
-    "      (Floader.bin, Ethernet.bin), data\\ and optionally plc.ini; the two manual steps\n"
+    "      (Floader.bin, Ethernet.bin, optionally SHA256SUMS: both images are checked against\n"
+    "      it first), data\\ and optionally plc.ini; the two manual steps\n"
     "      (remove the jumper, press Reset) wait for Enter unless --yes; --format has the\n"
     "      controller format its flash file system and prints the bad-page report; after the\n"
     "      data files local_addres.dat (and calib.inc of a 317/318) are read back and\n"
@@ -57,6 +58,8 @@ const char kUsage[] =
     "  23  the port went away under way (an adapter pulled out)\n"
     "  24  the controller answered a read with a two-byte payload (read-file, identity,\n"
     "      backup)\n"
+    "  25  an image does not match its SHA-256 in system\\SHA256SUMS, is not listed there,\n"
+    "      or SHA256SUMS holds no sum (flash: nothing has been sent then)\n"
     "At a prompt (flash without --yes), Ctrl-C stops the run as Cancel does (12); standard\n"
     "input that ends before Enter stops it too (12): without a terminal, give --yes.\n";
 
