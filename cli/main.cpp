@@ -230,10 +230,10 @@ std::string SumsLines(const CMathThread& engine) {
     if (!engine.GetActualSum().empty()) {
         lines += "\n  actual SHA-256 of " + engine.GetFaultyFile() + ": " + engine.GetActualSum();
     }
+    if (!engine.GetActualSum().empty())
+        lines += "\n  the image is damaged or not the published one";
     if (IsSumsFault(engine.GetFault())) {
-        lines +=
-            "\n  the image is damaged or not the published one: take the images and "
-            "SHA256SUMS again from the release";
+        lines += "\n  take the images and SHA256SUMS again from the release";
     }
     return lines;
 }
