@@ -37,6 +37,8 @@ constexpr int kExitFile = 3;
 // The controller answered a read with a two-byte payload: the reader's 7, which is also a line
 // state the port refused (17).
 constexpr int kExitTwoBytePayload = 24;
+// The images do not match system\SHA256SUMS, are not listed there, or the list is unusable.
+constexpr int kExitImageSums = 25;
 // Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
@@ -272,6 +274,7 @@ int Flash(const std::vector<std::string>& args) {
     }
     log->Note("Результат", std::to_string(ui.Result()));
     if (!message.empty()) log->Note("Сообщение", message);
+    record.images = engine.ImageSums();
     record.phase = log->LastPhase();
     record.result = ui.Result();
     record.message = message.empty() ? "успех" : message;
@@ -283,6 +286,7 @@ int Flash(const std::vector<std::string>& args) {
         !AppendBounded(logPath, logPath + ".old", log->Compose(), kRunLogMaxBytes)) {
         std::fprintf(stderr, "plcflash-cli: cannot write the log %s\n", logPath.c_str());
     }
+    if (ui.Result() == ResultBadFile && IsSumsFault(engine.GetFault())) return kExitImageSums;
     return ui.Result() == ResultDone ? 0 : kExitResultBase + ui.Result();
 }
 

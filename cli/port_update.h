@@ -26,7 +26,7 @@ struct UpdateSettings {
     std::string storageRoot;  // where backups go
     bool storageOk = false;   // a root could be written
     bool userFiles = false;   // data\'s identity and calibration may stand in (one port only)
-    std::vector<AttemptImage> images;
+    std::vector<ImageSum> images;
 };
 
 // What the table shows of a port.

@@ -9,10 +9,11 @@
 #include "app/config.h"
 #include "cli/attempts.h"
 #include "cli/port_update.h"
+#include "cli/result_text.h"
 #include "cli/status_table.h"
 #include "cli/stop_on_signal.h"
 #include "cli/usage.h"
-#include "flash/crc32.h"
+#include "flash/image_check.h"
 #include "flash/log_file.h"
 #include "framework/console.h"
 #include "framework/file.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr int kExitFolder = 3;
 constexpr int kExitStopped = 12;
 constexpr int kExitBadImage = 21;
+constexpr int kExitImageSums = 25;
 constexpr int kExitSomeFailed = 26;
 // Two workers a port, and room to spare in the Ctrl-C registry.
 constexpr size_t kMaxPorts = 64;
@@ -91,23 +93,17 @@ bool ParseArgs(const std::vector<std::string>& args, UpdateArgs* out) {
     });
 }
 
-// Both images read through once before any port starts: a port never reads a controller it
-// cannot flash.
-bool CheckImagesOnce(std::vector<AttemptImage>* images) {
-    for (const char* path : {"system\\Floader.bin", "system\\Ethernet.bin"}) {
-        std::string content;
-        if (!CFile::ReadAll(path, &content)) {
-            std::fprintf(stderr, "plcflash-cli: cannot read %s; nothing was read or sent\n",
-                         NativePath(path).c_str());
-            return false;
-        }
-        AttemptImage image;
-        image.name = path + 7;
-        image.size = content.size();
-        image.crc32 = Crc32(content.data(), content.size());
-        images->push_back(image);
+// Both images read through and checked against SHA256SUMS once before any port starts: a port
+// never reads a controller it cannot flash. 0, or the exit status.
+int CheckImagesOnce(std::vector<ImageSum>* images) {
+    ImageFault fault;
+    if (!CheckImages(images, &fault)) {
+        std::fprintf(stderr, "plcflash-cli: %s %s; nothing was read or sent%s\n",
+                     fault.path.c_str(), FileFaultReason(fault.fault),
+                     SumsLines(fault.path, fault.fault, fault.expected, fault.actual).c_str());
+        return IsSumsFault(fault.fault) ? kExitImageSums : kExitBadImage;
     }
-    return true;
+    return 0;
 }
 
 class Bench {
@@ -239,7 +235,7 @@ int Update(const std::vector<std::string>& args) {
     // The user's own data\local_addres.dat and data\calib.inc can belong to one controller
     // only: with several ports, none of them may stand in for a controller that cannot be read.
     settings.userFiles = parsed.ports.size() == 1;
-    if (!CheckImagesOnce(&settings.images)) return kExitBadImage;
+    if (const int status = CheckImagesOnce(&settings.images)) return status;
     Bench bench(parsed, settings);
     return bench.Run();
 }

@@ -76,7 +76,7 @@ std::string AttemptCsvRow(const AttemptRecord& record) {
                                        record.formatAsked ? "да" : "нет"};
     for (size_t i = 0; i < std::size(kImageTitles); ++i) {
         if (i < record.images.size()) {
-            const AttemptImage& image = record.images[i];
+            const ImageSum& image = record.images[i];
             fields.push_back(std::to_string(image.size));
             fields.push_back(Crc32Text(image.crc32));
             fields.push_back(image.sha256);

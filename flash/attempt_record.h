@@ -8,14 +8,9 @@
 #include <string>
 #include <vector>
 
-inline constexpr char kHistoryName[] = "plcflash-history.csv";
+#include "flash/image_check.h"
 
-struct AttemptImage {
-    std::string name;  // "Floader.bin"
-    uint64_t size = 0;
-    uint32_t crc32 = 0;
-    std::string sha256;  // empty when not computed
-};
+inline constexpr char kHistoryName[] = "plcflash-history.csv";
 
 // Texts in the program's Windows-1251; turned into UTF-8 in the row.
 struct AttemptRecord {
@@ -28,8 +23,8 @@ struct AttemptRecord {
     std::string ip;
     std::string calibration;  // where the calibration file came from
     bool formatAsked = false;
-    std::vector<AttemptImage> images;  // the loader, then the kernel
-    std::string phase;                 // the last phase the run reached
+    std::vector<ImageSum> images;  // the loader, then the kernel
+    std::string phase;             // the last phase the run reached
     int result = -1;
     std::string message;
     double seconds = 0;

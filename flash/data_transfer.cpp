@@ -28,26 +28,6 @@ void CMathThread::RaiseBadFile(const std::string& path, FileFault fault) {
     RaiseResult(ResultBadFile);
 }
 
-const char* CMathThread::GetFaultReason() const {
-    switch (m_Fault) {
-        case FileFault::CannotOpen:
-            return "cannot be opened";
-        case FileFault::CannotRead:
-            return "cannot be read";
-        case FileFault::NameTooLong:
-            return "has a name too long for the controller";
-        case FileFault::CannotWrite:
-            return "cannot be written";
-        case FileFault::DiffersOnController:
-            return "did not read back from the controller as sent, even after a second write";
-        case FileFault::NotReadBack:
-            return "could not be read back from the controller";
-        case FileFault::None:
-            break;
-    }
-    return "";
-}
-
 void CMathThread::CheckNameFits(const std::string& path) {
     if (NameFieldLength(NameOf(path).size()) > kMaxNameField) {
         RaiseBadFile(path, FileFault::NameTooLong);
@@ -59,10 +39,11 @@ void CMathThread::CheckDataFile(const std::string& path) {
     CheckFile(path);
 }
 
-uint32_t CMathThread::CheckFile(const std::string& path, uint64_t* size) {
-    const std::string content = ReadWholeFile(path);
-    if (size) *size = content.size();
-    return Crc32(content.data(), content.size());
+ImageSum CMathThread::CheckFile(const std::string& path) {
+    ImageSum sum;
+    FileFault fault = FileFault::None;
+    if (!SumFile(path, &sum, &fault)) RaiseBadFile(path, fault);
+    return sum;
 }
 
 std::string CMathThread::ReadWholeFile(const std::string& path) {

@@ -7,9 +7,6 @@
 
 namespace {
 
-const char kLoaderImage[] = "system\\Floader.bin";
-const char kKernelImage[] = "system\\Ethernet.bin";
-
 const char kImageRequest[] = "CCC";
 const char kLoaderMenu[] =
     "Do you want to upload kernel ( K ) or bootloader ( B ) in Flash or load kernel in SDRAM "
@@ -83,14 +80,27 @@ void CMathThread::OpenCurrentImage(const char* path) {
     m_pCurrentFile = std::move(file);
 }
 
+void CMathThread::CheckImageSums() {
+    ImageFault fault;
+    bool listChecked = false;
+    const bool good = CheckImages(&m_ImageSums, &fault, &listChecked);
+    for (const ImageSum& image : m_ImageSums) {
+        RunLog().Note("Образ " + image.path, std::to_string(image.size) + " байт, CRC-32 " +
+                                                 Crc32Text(image.crc32) + ", SHA-256 " +
+                                                 image.sha256);
+    }
+    if (!good) {
+        m_strExpectedSum = fault.expected;
+        m_strActualSum = fault.actual;
+        RaiseBadFile(fault.path, fault.fault);
+    }
+    RunLog().Note("Суммы образов", listChecked ? std::string("совпадают с ") + kImageSums
+                                               : std::string("не проверены: нет ") + kImageSums);
+}
+
 void CMathThread::CheckBeforeFlashing() {
     RemovePartialCopies(kDataFolder);
-    for (const char* image : {kLoaderImage, kKernelImage}) {
-        uint64_t size = 0;
-        const uint32_t crc = CheckFile(image, &size);
-        RunLog().Note(std::string("Образ ") + image,
-                      std::to_string(size) + " байт, CRC-32 " + Crc32Text(crc));
-    }
+    CheckImageSums();
     m_RunFiles = TakeDataFiles();
     for (const RunFile& file : m_RunFiles) {
         RunLog().Note(std::string("Файл ") + kDataFolder + file.name,

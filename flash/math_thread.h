@@ -9,22 +9,12 @@
 
 #include "flash/controller_files.h"
 #include "flash/engine_ui.h"
+#include "flash/file_fault.h"
+#include "flash/image_check.h"
 #include "flash/run_log.h"
 #include "framework/file.h"
 #include "framework/sync.h"
 #include "serial/worker.h"
-
-// What is wrong with the file named by a ResultBadFile or a ResultCheckFailed. CannotWrite is the
-// assistant's own: a file it writes into data before starting a run.
-enum class FileFault {
-    None,
-    CannotOpen,
-    CannotRead,
-    NameTooLong,
-    CannotWrite,
-    DiffersOnController,  // read back unlike what was sent, twice
-    NotReadBack,          // could not be read back from the controller
-};
 
 class CMathThread : public CMyThread {
   public:
@@ -39,9 +29,12 @@ class CMathThread : public CMyThread {
     // Where the run notes its phases; a log of its own unless given one.
     void SetRunLog(std::shared_ptr<CRunLog> log) { m_pLog = std::move(log); }
     CRunLog& RunLog() { return *m_pLog; }
-    // The images opened and read through, and the run's data files taken (TakeDataFiles) and
-    // noted with their sizes and CRC-32, before anything is sent.
+    // The images opened and read through and checked against system\SHA256SUMS (CheckImages),
+    // and the run's data files taken (TakeDataFiles) and noted with their sizes and CRC-32,
+    // before anything is sent.
     void CheckBeforeFlashing();
+    // The loader's and the kernel's sums, after CheckBeforeFlashing (as many as were taken).
+    const std::vector<ImageSum>& ImageSums() const { return m_ImageSums; }
 
     // Console dialogue primitives.
     bool OpenEnginePort();
@@ -78,16 +71,20 @@ class CMathThread : public CMyThread {
     void SendDataFile(const RunFile& file);
     // A file by path, read whole first (the console tool's write-file).
     void SendDataFile(const std::string& path);
-    // Opens and reads `path` through; raises ResultBadFile when it cannot. Returns its CRC-32,
-    // and its length in `size` when asked.
-    uint32_t CheckFile(const std::string& path, uint64_t* size = nullptr);
+    // Opens and reads `path` through once for its size, CRC-32 and SHA-256; raises
+    // ResultBadFile when it cannot.
+    ImageSum CheckFile(const std::string& path);
     // CheckFile, and the name must fit the command packet.
     void CheckDataFile(const std::string& path);
     // After ResultBadFile: which file, and what is wrong with it.
     const std::string& GetFaultyFile() const { return m_strFaultyFile; }
     FileFault GetFault() const { return m_Fault; }
     // The fault in English words, for the console tool.
-    const char* GetFaultReason() const;
+    const char* GetFaultReason() const { return FileFaultReason(m_Fault); }
+    // After SumMismatch: the sum system\SHA256SUMS publishes; after SumMismatch and NotInSums:
+    // the image's own.
+    const std::string& GetExpectedSum() const { return m_strExpectedSum; }
+    const std::string& GetActualSum() const { return m_strActualSum; }
 
     const std::string& GetReceived() const { return m_strReceived; }
     // The controller has been told to erase its kernel: from here on it waits in its boot
@@ -128,6 +125,8 @@ class CMathThread : public CMyThread {
     bool ReadBack(const std::string& name, std::string* content);
     [[noreturn]] void RaiseCheckFailed(const std::string& path, FileFault fault);
     void OpenCurrentImage(const char* path);
+    // CheckImages for the run: the sums noted in the log; raises ResultBadFile on a fault.
+    void CheckImageSums();
     [[noreturn]] void RaiseBadFile(const std::string& path, FileFault fault);
     // Raises ResultBadFile when the name of `path` does not fit the command packet.
     void CheckNameFits(const std::string& path);
@@ -150,6 +149,9 @@ class CMathThread : public CMyThread {
     std::string m_strDevice;
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
+    std::vector<ImageSum> m_ImageSums;
+    std::string m_strExpectedSum;
+    std::string m_strActualSum;
     struct OwnFile {
         std::string name;
         bool present = false;

@@ -11,8 +11,36 @@
 #include "pages/page_picture.h"
 #include "res/resource.h"
 
+namespace {
+
+// A SHA256SUMS fault: the engineer is told which file, both sums, and where good images come
+// from; nothing has been sent, so the controller is as it was.
+std::string SumsFaultMessage(const std::string& file, FileFault fault, const std::string& expected,
+                             const std::string& actual) {
+    const std::string retake =
+        "Возьмите образы и SHA256SUMS заново из выпуска программы. "
+        "Прошивка не начиналась, контроллер не тронут.";
+    switch (fault) {
+        case FileFault::SumMismatch:
+            return "Файл " + file + " не совпадает с опубликованным.\nSHA-256 в " + kImageSums +
+                   ":\n" + expected + "\nSHA-256 файла:\n" + actual +
+                   "\nОбраз поврежден или это не тот образ, что выпущен. " + retake;
+        case FileFault::NotInSums:
+            return "Файла " + file + " нет в списке " + kImageSums + " (SHA-256 файла:\n" + actual +
+                   ").\nЭто не тот образ, что выпущен, или список неполон. " + retake;
+        case FileFault::SumsMalformed:
+            return "В файле " + file + " нет ни одной строки с суммой SHA-256. " + retake;
+        default:
+            return "Не удалось вычислить SHA-256 файла " + file +
+                   ": образ нельзя проверить. Прошивка не начиналась.";
+    }
+}
+
+}  // namespace
+
 std::string ResultMessage(int code, const std::string& file, FileFault fault,
-                          const std::string& port, bool kernelErased) {
+                          const std::string& port, bool kernelErased,
+                          const std::string& expectedSum, const std::string& actualSum) {
     switch (code) {
         case ResultPortLost:
             return PortLostMessage(port, kernelErased);
@@ -32,6 +60,11 @@ std::string ResultMessage(int code, const std::string& file, FileFault fault,
                 case FileFault::NameTooLong:
                     return "Слишком длинное имя файла " + file +
                            " для контроллера. Прошивка остановлена.";
+                case FileFault::HashFailed:
+                case FileFault::SumMismatch:
+                case FileFault::NotInSums:
+                case FileFault::SumsMalformed:
+                    return SumsFaultMessage(file, fault, expectedSum, actualSum);
                 case FileFault::CannotWrite:
                 case FileFault::DiffersOnController:
                 case FileFault::NotReadBack:
@@ -131,9 +164,12 @@ void CFourthPage::OnPageShown() {
 }
 
 LRESULT CFourthPage::OnWorkerResult(WPARAM, LPARAM code) {
+    if (g_pMathThread) m_Attempt.images = g_pMathThread->ImageSums();
     if (g_pMathThread && (code == ResultBadFile || code == ResultCheckFailed)) {
         m_strFaultyFile = g_pMathThread->GetFaultyFile();
         m_Fault = g_pMathThread->GetFault();
+        m_strExpectedSum = g_pMathThread->GetExpectedSum();
+        m_strActualSum = g_pMathThread->GetActualSum();
     }
     if (g_pMathThread && code == ResultPortLost) {
         m_strLostPort = "COM" + std::to_string(g_pMathThread->GetPortNumberValue());
@@ -153,8 +189,8 @@ void CFourthPage::OnWorkerEnded() {
     CMathThread* engine = g_pMathThread;
     g_pMathThread = nullptr;
     DisposeEndedWorker(engine);
-    const std::string message =
-        ResultMessage(m_nResult, m_strFaultyFile, m_Fault, m_strLostPort, m_bKernelErased);
+    const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault, m_strLostPort,
+                                              m_bKernelErased, m_strExpectedSum, m_strActualSum);
     WriteRunLog(message);
     if (!message.empty()) MessageBox1251(m_hWnd, message, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (m_nResult == ResultDone) {

@@ -55,6 +55,8 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     std::atomic<uint32_t> m_nShownPosition{0};
     std::string m_strFaultyFile;
     FileFault m_Fault = FileFault::None;
+    std::string m_strExpectedSum;
+    std::string m_strActualSum;
     std::string m_strLostPort;
     bool m_bKernelErased = false;
     std::shared_ptr<CRunLog> m_pRunLog;
@@ -64,7 +66,9 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
 };
 
 // The box text for a run's result code; empty for success and Cancel. `file` and `fault`
-// describe a file the run could not use (code 11); `port` and `kernelErased` a port lost under
-// way (code 13).
+// describe a file the run could not use (code 11), with the published and the image's own
+// SHA-256 for a sums fault; `port` and `kernelErased` a port lost under way (code 13).
 std::string ResultMessage(int code, const std::string& file, FileFault fault,
-                          const std::string& port = std::string(), bool kernelErased = false);
+                          const std::string& port = std::string(), bool kernelErased = false,
+                          const std::string& expectedSum = std::string(),
+                          const std::string& actualSum = std::string());

@@ -32,6 +32,19 @@ check_build() {
     done
 }
 
+# write_sums SYSTEM_DIR: SYSTEM_DIR/SHA256SUMS in sha256sum's format (CR LF; the program takes
+# either line end) of the images in SYSTEM_DIR, which the program checks before a run sends
+# them. No images, no SHA256SUMS: the kit as it is ships none (the engineer adds the
+# controller's images, with the list of their release), and a list without them would make the
+# program refuse those images.
+write_sums() {
+    local system=$1 images=()
+    mapfile -t images < <(cd "$system" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' |
+        LC_ALL=C sort)
+    [ ${#images[@]} -gt 0 ] || return 0
+    (cd "$system" && sha256sum -- "${images[@]}") | crlf /dev/stdin >"$system/SHA256SUMS"
+}
+
 # kit ARCH BUILD_DIR: the zip for one Windows, its programs from BUILD_DIR.
 kit() {
     local arch=$1 build=$2
@@ -42,14 +55,18 @@ kit() {
     # The byte order mark makes Notepad read the guide as UTF-8 rather than in the ANSI code page.
     { printf '\xEF\xBB\xBF'; crlf "$GUIDE" | LC_ALL=C sed '1s/^\xEF\xBB\xBF//'; } \
         >"$stage/$TOP/user-guide-ru.txt"
+    write_sums "$stage/$TOP/system"
+    local shipped
+    shipped=$(cd "$stage/$TOP/system" && find . -maxdepth 1 -type f -printf "$TOP/system/%P\n")
     # -X: no Unix owners in the zip; directories get entries of their own, so the empty system
     # and data folders are unpacked too.
     (cd "$stage" && zip -q -r -X "$zip" "$TOP")
     rm -rf "$stage"
 
     local expected got
-    expected=$(printf '%s\n' "$TOP/" "$TOP/data/" "$TOP/plc.ini" "$TOP/plcflash-cli.exe" \
-        "$TOP/plcflash.exe" "$TOP/system/" "$TOP/user-guide-ru.txt")
+    expected=$({ printf '%s\n' "$TOP/" "$TOP/data/" "$TOP/plc.ini" "$TOP/plcflash-cli.exe" \
+        "$TOP/plcflash.exe" "$TOP/system/" "$TOP/user-guide-ru.txt"; [ -z "$shipped" ] ||
+        printf '%s\n' "$shipped"; } | LC_ALL=C sort)
     got=$(unzip -Z1 "$zip" | LC_ALL=C sort)
     [ "$got" = "$expected" ] || fail "$zip holds"$'\n'"$got"$'\n'"instead of"$'\n'"$expected"
     unzip -tq "$zip" >/dev/null || fail "$zip is damaged"

@@ -13,6 +13,7 @@ PACKAGES=(
     locales                                 # ru_RU.UTF-8 for a Russian Wine
     socat lrzsz                             # serial peers for the protocol tests
     zip unzip                               # the release kit
+    libssl-dev                              # SHA-256 of the images (libcrypto), native build
 )
 
 SUDO=

@@ -144,6 +144,38 @@ stop_sim $sim_pid
 flash_case "flash with a damaging controller, naming the file" 22 \
     'data.local_addres.dat did not read back' --yes -- --rd-corrupt local_addres.datxall
 
+# flash with a system\SHA256SUMS that publishes another kernel: 25, the file and both sums
+# named, and the controller has not seen a byte.
+cp -r "$sample" "$work/sums"
+loader_sum=$(sha256sum "$work/sums/system/Floader.bin" | cut -c1-64)
+kernel_sum=$(sha256sum "$work/sums/system/Ethernet.bin" | cut -c1-64)
+other_sum=$(printf 'another kernel' | sha256sum | cut -c1-64)
+printf '%s  system/Floader.bin\r\n%s *Ethernet.bin\r\n' "$loader_sum" "$other_sum" \
+    >"$work/sums/system/SHA256SUMS"
+mkdir -p "$work/sums-images" "$work/sums-fs"
+line=$work/line.sums
+start_sim "$line" --request-ms 300 --images "$work/sums-images" --files "$work/sums-fs" \
+    --log "$work/sums-sim.log"
+status=0
+timeout 60 "$cli" flash --port "$line" --dir "$work/sums" --yes </dev/null >"$work/sums.log" 2>&1 ||
+    status=$?
+sleep 0.5  # a byte the tool wrote reaches the controller's log within its pacing
+ok=1
+[ $status -eq 25 ] || ok=0
+for part in 'system.Ethernet.bin does not match' "expected SHA-256 (system.SHA256SUMS): $other_sum" \
+    "actual SHA-256 of system.Ethernet.bin: $kernel_sum"; do
+    grep -q "$part" "$work/sums.log" || { echo "output lacks: $part"; ok=0; }
+done
+[ -z "$(find "$work/sums-images" "$work/sums-fs" -mindepth 1)" ] || ok=0
+! grep -q "in=[1-9]" "$work/sums-sim.log" 2>/dev/null || ok=0
+if [ $ok = 1 ]; then
+    echo "ok   flash with a mismatching SHA256SUMS: 25, nothing sent"
+else
+    echo "FAIL flash with a mismatching SHA256SUMS: exit $status"; cat "$work/sums.log"
+    failures=$((failures + 1))
+fi
+stop_sim $sim_pid
+
 # backup: the controller's two files under backup/<MAC>/<stamp>/; the same reading again makes
 # no new folder; a controller without calib.inc is no error. identity leaves the current
 # folder alone.

@@ -274,6 +274,9 @@ TEST(FlashingRun, ABadFileStopsTheRunBeforeAnyByteIsSent) {
         {"data file unreadable",
          [] { ASSERT_EQ(symlink("/nonexistent", "data/zz_broken.bin"), 0); },
          "data\\zz_broken.bin"},
+        {"SHA256SUMS publishes another loader",
+         [] { std::ofstream("system/SHA256SUMS") << std::string(64, '0') << "  Floader.bin\n"; },
+         "system\\Floader.bin"},
     };
     for (const auto& c : cases) {
         RunSetup setup;

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "assistant_fixture.h"
+#include "framework/file.h"
+#include "framework/sha256.h"
 #include "framework/text.h"
 #include "pages/progress_page.h"
 
@@ -34,6 +36,32 @@ TEST(ProgressPage, ResultMessages) {
     for (const Case& c : cases) {
         EXPECT_EQ(ResultMessage(c.code, "data\\x.bin", c.fault), c.text) << c.code;
     }
+    // A SHA256SUMS fault: the file, the sums there are, and where good images come from.
+    const std::string published(64, 'a'), own(64, 'b');
+    const struct {
+        FileFault fault;
+        std::string file;
+        std::vector<std::string> parts;
+    } sums[] = {
+        {FileFault::SumMismatch,
+         "system\\Ethernet.bin",
+         {"Файл system\\Ethernet.bin не совпадает", published, own, "заново из выпуска",
+          "Прошивка не начиналась"}},
+        {FileFault::NotInSums,
+         "system\\Floader.bin",
+         {"Файла system\\Floader.bin нет в списке system\\SHA256SUMS", own, "заново из выпуска"}},
+        {FileFault::SumsMalformed,
+         "system\\SHA256SUMS",
+         {"В файле system\\SHA256SUMS нет ни одной строки", "заново из выпуска"}},
+    };
+    for (const auto& c : sums) {
+        const std::string text = ResultMessage(ResultBadFile, c.file, c.fault, "", false,
+                                               c.fault == FileFault::SumMismatch ? published : "",
+                                               c.fault == FileFault::SumsMalformed ? "" : own);
+        for (const std::string& part : c.parts) {
+            EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+        }
+    }
     // A port lost under way: named, and what it means for the controller in that phase.
     const std::string before = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", false);
     const std::string after = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", true);
@@ -47,9 +75,11 @@ TEST(ProgressPage, ResultMessages) {
 
 class ProgressRun : public Assistant {
   protected:
-    // Identity from the identity controller, then the run on `port` from the jumper page.
-    void StartRunOn(const std::string& port) {
+    // Identity from the identity controller, then the run on `port` from the jumper page;
+    // `prepare` changes the installation first.
+    void StartRunOn(const std::string& port, const std::function<void()>& prepare = nullptr) {
         UseWorkFolder(true);
+        if (prepare) prepare();
         Next();
         ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
         Next();
@@ -115,6 +145,31 @@ TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
     EXPECT_EQ(seen[0].caption, "Ошибка");
     EXPECT_EQ(seen[0].text, "Не удалось открыть com порт!");
     EXPECT_EQ(pageAtBox.welcomeVisible, std::vector<bool>{false}) << "the box comes first";
+}
+
+// An installation whose SHA256SUMS publishes another kernel: the box names the kernel and both
+// sums before the port is even opened (COM30 cannot be), and the assistant starts again.
+TEST_F(ProgressRun, SumMismatchShowsBothSumsBeforeThePortIsOpened) {
+    BoxWatcher boxes;
+    std::string kernel, kernelSum;
+    const std::string published(64, 'e');
+    ASSERT_NO_FATAL_FAILURE(StartRunOn("COM30", [&] {
+        std::string loader, loaderSum;
+        ASSERT_TRUE(CFile::ReadAll("system\\Floader.bin", &loader));
+        ASSERT_TRUE(CFile::ReadAll("system\\Ethernet.bin", &kernel));
+        ASSERT_TRUE(Sha256Hex(loader.data(), loader.size(), &loaderSum));
+        ASSERT_TRUE(Sha256Hex(kernel.data(), kernel.size(), &kernelSum));
+        ASSERT_TRUE(CFile::WriteAll("system\\SHA256SUMS", loaderSum + " *Floader.bin\r\n" +
+                                                              published + " *Ethernet.bin\r\n"));
+    }));
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 60000));
+    EXPECT_EQ(Position(), 0);
+    const auto seen = boxes.Boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Ошибка");
+    for (const std::string& part : {std::string("system\\Ethernet.bin"), published, kernelSum}) {
+        EXPECT_NE(seen[0].text.find(part), std::string::npos) << part << " in " << seen[0].text;
+    }
 }
 
 // The ways a user stops a run: the Cancel button, Esc (given to the assistant's message loop, as
