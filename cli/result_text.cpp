@@ -25,8 +25,10 @@ std::string EngineFailure(const CMathThread& engine, int code) {
     if (code == ResultDone) return std::string();
     std::string message = "failed with result code " + std::to_string(code);
     if (code == ResultBadFile) {
-        message +=
-            ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason() + "; nothing was sent";
+        message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason() +
+                   "; nothing was sent" +
+                   SumsLines(engine.GetFaultyFile(), engine.GetFault(), engine.GetExpectedSum(),
+                             engine.GetActualSum());
     } else if (code == ResultCheckFailed) {
         message += ": " + engine.GetFaultyFile() + " " + engine.GetFaultReason();
     } else if (code == ResultPortLost) {

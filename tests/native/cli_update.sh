@@ -82,6 +82,8 @@ for port in lA lB lC lD; do
     [ "$(grep -c "^[^,]*,plcflash-cli update,[^,]*,[^,]*,$work/$port," "$work/history.csv")" -eq 1 ] || ok=0
 done
 grep -q ",$work/lD,.*,13,failed with result code 13" "$work/history.csv" || ok=0
+kernel_sum=$(sha256sum "$work/install/system/Ethernet.bin" | cut -d' ' -f1)
+[ "$(grep -c ",$kernel_sum," "$work/history.csv")" -eq 4 ] || ok=0
 grep -q ",$work/lB,.*из резервной копии.*,да," "$work/history.csv" || ok=0
 [ "$(grep -c '^Результат: ' "$work/run.log")" -eq 4 ] || ok=0
 if [ $ok = 1 ]; then
@@ -92,12 +94,18 @@ fi
 
 # The manual steps of two ports: one prompt at a time, each naming its port; the second port's
 # jumper step waits for the first one's Enter.
-controller one 60 15
-controller two 61 16
-start_sim "$work/l1" "${read_then_loader[@]}" "${quick[@]}" --files "$work/one"
-pids=($sim_pid)
-start_sim "$work/l2" "${read_then_loader[@]}" "${quick[@]}" --files "$work/two"
-pids+=($sim_pid)
+# two_waiting NAME:LINE:MAC:IP...: good controllers read in their kernels, their pids in `pids`.
+two_waiting() {
+    local spec name line mac ip
+    pids=()
+    for spec in "$@"; do
+        IFS=: read -r name line mac ip <<<"$spec"
+        controller "$name" "$mac" "$ip"
+        start_sim "$work/$line" "${read_then_loader[@]}" "${quick[@]}" --files "$work/$name"
+        pids+=($sim_pid)
+    done
+}
+two_waiting one:l1:60:15 two:l2:61:16
 mkfifo "$work/enter"
 exec 7<>"$work/enter"
 "$cli" update --port "$work/l1" --port "$work/l2" --dir "$work/install" \
@@ -136,12 +144,7 @@ else
 fi
 
 # Ctrl-C at a prompt stops every port: 12, and a row for each.
-controller three 62 17
-controller four 63 18
-start_sim "$work/l3" "${read_then_loader[@]}" "${quick[@]}" --files "$work/three"
-pids=($sim_pid)
-start_sim "$work/l4" "${read_then_loader[@]}" "${quick[@]}" --files "$work/four"
-pids+=($sim_pid)
+two_waiting three:l3:62:17 four:l4:63:18
 exec 7<>"$work/enter"
 "$cli" update --port "$work/l3" --port "$work/l4" --dir "$work/install" \
     --record "$work/stopped.csv" <"$work/enter" >"$work/stopped.out" 2>&1 &
@@ -157,5 +160,21 @@ if interrupt $cli_pid "Ctrl-C at an update's prompt"; then
 fi
 exec 7>&-
 stop_sim "${pids[@]}"
+
+# Images that do not match the published sums: nothing is read or sent, on any port; the file
+# and both sums are named.
+cp -r "$work/install" "$work/unpublished"
+printf '%064d  Ethernet.bin\n' 0 >"$work/unpublished/system/SHA256SUMS"
+sha256sum "$work/unpublished/system/Floader.bin" | sed 's, .*/,  ,' >>"$work/unpublished/system/SHA256SUMS"
+status=0
+"$cli" update --port "$work/nowhere1" --port "$work/nowhere2" --dir "$work/unpublished" --yes \
+    --record "$work/unpublished.csv" </dev/null >"$work/sums.out" 2>&1 || status=$?
+if [ $status -eq 25 ] && grep -q "Ethernet.bin" "$work/sums.out" &&
+    grep -q "$(printf '%064d' 0)" "$work/sums.out" && grep -q "$kernel_sum" "$work/sums.out" &&
+    [ ! -e "$work/unpublished.csv" ]; then
+    echo "ok   update with an image unlike its published sum: 25, the sums named, nothing done"
+else
+    fail "update with an image unlike its published sum: exit $status"; cat "$work/sums.out"
+fi
 
 exit $failures
