@@ -22,6 +22,7 @@ bench() {
     for i in $(seq 1 "$n"); do
         mkdir -p "$W/c$i"
         printf 'EMAC=00:0A:3C:12:35:%02X\r\nIP=C0:A8:01:%02X\r\n' "$i" "$i" >"$W/c$i/local_addres.dat"
+        printf 'calibration %d\r\n' "$i" >"$W/c$i/calib.inc"
         "$B/sim/plcsim" --link "$W/l$i" --turnaround-us 1000 --request-ms 300 --manual-ms 100 \
             --start core --then loader --then-ms 1000 --files "$W/c$i" >"$W/sim$i.log" 2>&1 &
         SIMS+=($!)
@@ -41,7 +42,13 @@ bench() {
         fi
         grep -q "EMAC=00:0A:3C:12:35:$(printf %02X "$i")" "$W/c$i/local_addres.dat"
     done
-    cat "$W/time"
+    # A run that failed measures nothing.
+    if ! grep -q "^$n port(s): 0 running, $n succeeded, 0 failed" "$W/update.log"; then
+        tail -n 5 "$W/update.log" >&2
+        echo "benchmark void: not every controller was updated" >&2
+        exit 1
+    fi
+    tail -n 1 "$W/time"
 }
 
 one=$(bench 1)
