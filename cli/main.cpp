@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/config.h"
 #include "cli/console_ui.h"
+#include "cli/trace_option.h"
 #include "cli/usage.h"
 #include "flash/controller_files.h"
 #include "flash/file_fetch.h"
@@ -41,6 +41,8 @@ constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
 // The worker a Ctrl-C stops: it ends its wait at once, cancels an upload with CAN CAN, closes
 // the port, and the command exits with 12 (10 + the stop's result code).
 std::atomic<CMyThread*> g_pStoppable{nullptr};
+// --trace: every worker of the command records into it.
+CCommandTrace g_trace;
 
 class StopOnSignal {
   public:
@@ -150,6 +152,7 @@ class FilesSession final : public Session {
 
 int Finish(Session& session) {
     StopOnSignal stoppable(session);
+    g_trace.Attach(session);
     if (!session.StartThread()) return kExitResultBase + ResultIoError;
     // Every read and write of a session is bounded, so this wait is too.
     while (!session.WaitThread(1000)) {
@@ -195,13 +198,6 @@ int SendImageCommand(const std::vector<std::string>& args) {
     ConsoleUi ui(CommPortEntry(args[1]), false, false);
     ImageSession session(ui, std::move(file));
     return Finish(session);
-}
-
-// The log's path as given, before `flash` changes into its folder.
-std::string AbsolutePath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.string();
 }
 
 std::string DescribeIdentityFile() {
@@ -250,6 +246,7 @@ int Flash(const std::vector<std::string>& args) {
     ui.SetWorker(&engine);
     engine.SetDevice(config.device);
     engine.SetRunLog(log);
+    g_trace.Attach(engine);
     StopOnSignal stoppable(engine);
     if (!engine.StartThread()) return kExitResultBase + ResultIoError;
     while (!engine.WaitThread(1000)) {
@@ -297,6 +294,7 @@ int Fetch(const std::string& port, const std::string& name, const std::string& d
     ReadReport report(CommPortEntry(port));
     CReadThread reader(report);
     StopOnSignal stoppable(reader);
+    g_trace.Attach(reader);
     reader.GetPortNumber();
     reader.SetTargetFolder(dir.empty() ? std::string() : dir + "/");
     const int result = reader.FetchFile(name);
@@ -325,6 +323,7 @@ class MemoryReader {
         : m_report(CommPortEntry(port)), m_reader(m_report) {
         m_reader.GetPortNumber();
         g_pStoppable = &m_reader;
+        g_trace.Attach(m_reader);
     }
 
     int Fetch(const std::string& name, std::string* content) {
@@ -415,13 +414,7 @@ int WriteFiles(const std::vector<std::string>& args) {
     return Finish(session);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    InstallStopRequestHandler(StopTheWorker);
-    UseConsoleCodePage1251();
-    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
-    const std::string command = argc >= 2 ? argv[1] : "";
+int RunCommand(const std::string& command, const std::vector<std::string>& args) {
     if (command == "console") return Console(args);
     if (command == "send-image") return SendImageCommand(args);
     if (command == "write-file") return WriteFiles(args);
@@ -442,4 +435,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    InstallStopRequestHandler(StopTheWorker);
+    UseConsoleCodePage1251();
+    std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+    if (!TakeCommandTrace(&args, &g_trace)) return Usage();
+    const int status = RunCommand(argc >= 2 ? argv[1] : "", args);
+    // However the command ended: a stopped or failed run is what a trace is asked for.
+    g_trace.Write();
+    return status;
 }
