@@ -78,6 +78,9 @@ class CLineTrace {
 
     void Add(Kind kind, uint32_t number, std::string bytes = std::string());
     static size_t Cost(const Event& event);
+    static const char* Direction(Kind kind);
+    // The line of an event that is not bytes of a transfer.
+    static std::string Label(const Event& event);
     static void Format(const std::deque<Event>& events, std::chrono::steady_clock::time_point start,
                        std::string* text);
 

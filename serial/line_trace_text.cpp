@@ -94,62 +94,68 @@ std::string CLineTrace::Text() const {
     return text;
 }
 
+const char* CLineTrace::Direction(Kind kind) {
+    switch (kind) {
+        case Kind::Received:
+        case Kind::Silence:
+            return "<-";
+        case Kind::Sent:
+        case Kind::Block:
+            return "->";
+        default:
+            return "";
+    }
+}
+
+std::string CLineTrace::Label(const Event& e) {
+    switch (e.kind) {
+        case Kind::Block:
+            return "блок XMODEM " + std::to_string(static_cast<unsigned char>(e.bytes[0])) +
+                   ", CRC " +
+                   Hex4((static_cast<unsigned char>(e.bytes[1]) << 8) |
+                        static_cast<unsigned char>(e.bytes[2]));
+        case Kind::Opened:
+            return "открыт COM" + std::to_string(e.number);
+        case Kind::OpenFailed:
+            return "COM" + std::to_string(e.number) + " не открывается";
+        case Kind::Silence:
+            return "(ничего не пришло за время ожидания)";
+        case Kind::Purged:
+            return "очистка буферов порта";
+        case Kind::Closed:
+            return "порт закрыт";
+        case Kind::Stopped:
+            return "остановка по запросу пользователя";
+        case Kind::Note:
+            return e.bytes;
+        case Kind::Received:
+        case Kind::Sent:
+            break;
+    }
+    return std::string();
+}
+
 void CLineTrace::Format(const std::deque<Event>& events,
                         std::chrono::steady_clock::time_point start, std::string* text) {
     using Ms = std::chrono::milliseconds;
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
-        const double seconds = std::chrono::duration<double>(e.at - start).count();
         const std::string lead =
-            Lead(seconds, e.kind == Kind::Received                        ? "<-"
-                          : e.kind == Kind::Sent || e.kind == Kind::Block ? "->"
-                                                                          : "");
-        switch (e.kind) {
-            case Kind::Received: {
-                // A prompt arrives in several reads; whole it reads better.
-                std::string bytes = e.bytes;
-                while (e.number == 0 && i + 1 < events.size() &&
-                       events[i + 1].kind == Kind::Received && events[i + 1].number == 0 &&
-                       events[i + 1].at - events[i].at <= Ms(kMergeMs) &&
-                       bytes.size() + events[i + 1].bytes.size() <= kMergedBytes) {
-                    bytes += events[++i].bytes;
-                }
-                AppendBytes(lead, bytes, text);
-                break;
-            }
-            case Kind::Sent:
-                AppendBytes(lead, e.bytes, text);
-                break;
-            case Kind::Block:
-                *text += lead + "блок XMODEM " +
-                         std::to_string(static_cast<unsigned char>(e.bytes[0])) + ", CRC " +
-                         Hex4((static_cast<unsigned char>(e.bytes[1]) << 8) |
-                              static_cast<unsigned char>(e.bytes[2])) +
-                         "\n";
-                break;
-            case Kind::Opened:
-                *text += lead + "открыт COM" + std::to_string(e.number) + "\n";
-                break;
-            case Kind::OpenFailed:
-                *text += lead + "COM" + std::to_string(e.number) + " не открывается\n";
-                break;
-            case Kind::Silence:
-                *text += Lead(seconds, "<-") + "(ничего не пришло за время ожидания)\n";
-                break;
-            case Kind::Purged:
-                *text += lead + "очистка буферов порта\n";
-                break;
-            case Kind::Closed:
-                *text += lead + "порт закрыт\n";
-                break;
-            case Kind::Stopped:
-                *text += lead + "остановка по запросу пользователя\n";
-                break;
-            case Kind::Note:
-                *text += lead + e.bytes + "\n";
-                break;
+            Lead(std::chrono::duration<double>(e.at - start).count(), Direction(e.kind));
+        if (e.kind != Kind::Received && e.kind != Kind::Sent) {
+            *text += lead + Label(e) + "\n";
+            continue;
         }
-        if ((e.kind == Kind::Received || e.kind == Kind::Sent) && e.number) {
+        std::string bytes = e.bytes;
+        // A prompt arrives in several reads; whole it reads better.
+        while (e.kind == Kind::Received && e.number == 0 && i + 1 < events.size() &&
+               events[i + 1].kind == Kind::Received && events[i + 1].number == 0 &&
+               events[i + 1].at - events[i].at <= Ms(kMergeMs) &&
+               bytes.size() + events[i + 1].bytes.size() <= kMergedBytes) {
+            bytes += events[++i].bytes;
+        }
+        AppendBytes(lead, bytes, text);
+        if (e.number) {
             *text += std::string(kLeadWidth, ' ') + "(всего " + std::to_string(e.number) +
                      " байт, показаны первые " + std::to_string(e.bytes.size()) + ")\n";
         }
