@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "cli/console_ui.h"
 #include "cli/result_text.h"
 #include "cli/stop_on_signal.h"
+#include "cli/trace_option.h"
 #include "cli/update.h"
 #include "cli/usage.h"
 #include "flash/controller_files.h"
@@ -43,6 +43,9 @@ constexpr int kExitImageSums = 25;
 constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
 constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
+
+// --trace: every worker of the command records into it.
+CCommandTrace g_trace;
 
 class Session : public CMathThread {
   public:
@@ -139,6 +142,7 @@ class FilesSession final : public Session {
 
 int Finish(Session& session) {
     StopOnSignal stoppable(session);
+    g_trace.Attach(session);
     if (!session.StartThread()) return kExitResultBase + ResultIoError;
     // Every read and write of a session is bounded, so this wait is too.
     while (!session.WaitThread(1000)) {
@@ -184,13 +188,6 @@ int SendImageCommand(const std::vector<std::string>& args) {
     ConsoleUi ui(CommPortEntry(args[1]), false, false);
     ImageSession session(ui, std::move(file));
     return Finish(session);
-}
-
-// The log's path as given, before `flash` changes into its folder.
-std::string AbsolutePath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.string();
 }
 
 std::string DescribeIdentityFile() {
@@ -262,6 +259,7 @@ int Flash(const std::vector<std::string>& args) {
     ui.SetWorker(&engine);
     engine.SetDevice(config.device);
     engine.SetRunLog(log);
+    g_trace.Attach(engine);
     StopOnSignal stoppable(engine);
     if (!engine.StartThread()) return kExitResultBase + ResultIoError;
     while (!engine.WaitThread(1000)) {
@@ -305,6 +303,7 @@ int Fetch(const std::string& port, const std::string& name, const std::string& d
     ReadReport report(CommPortEntry(port));
     CReadThread reader(report);
     StopOnSignal stoppable(reader);
+    g_trace.Attach(reader);
     reader.GetPortNumber();
     reader.SetTargetFolder(dir.empty() ? std::string() : dir + "/");
     const int result = reader.FetchFile(name);
@@ -332,6 +331,7 @@ class MemoryReader {
     explicit MemoryReader(const std::string& port)
         : m_report(CommPortEntry(port)), m_reader(m_report), m_stoppable(m_reader) {
         m_reader.GetPortNumber();
+        g_trace.Attach(m_reader);
     }
 
     int Fetch(const std::string& name, std::string* content) {
@@ -421,19 +421,11 @@ int WriteFiles(const std::vector<std::string>& args) {
     return Finish(session);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    StopAllSignal();  // made before the handler can use it
-    InstallStopRequestHandler(StopEveryWorker);
-    UseConsoleCodePage1251();
-    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
-    const std::string command = argc >= 2 ? argv[1] : "";
+int RunCommand(const std::string& command, const std::vector<std::string>& args) {
     if (command == "console") return Console(args);
     if (command == "send-image") return SendImageCommand(args);
     if (command == "write-file") return WriteFiles(args);
     if (command == "flash") return Flash(args);
-    if (command == "update") return Update(args);
     if (command == "read-file") return ReadFile(args);
     if (command == "identity") return Identity(args);
     if (command == "backup") return Backup(args);
@@ -450,4 +442,24 @@ int main(int argc, char** argv) {
         return 0;
     }
     return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    StopAllSignal();  // made before the handler can use it
+    InstallStopRequestHandler(StopEveryWorker);
+    UseConsoleCodePage1251();
+    std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+    // The bench keeps a trace of each port's line, one after the other in FILE.
+    if (argc >= 2 && std::string(argv[1]) == "update") {
+        std::string traceFile;
+        if (!TakeTraceOption(&args, &traceFile)) return Usage();
+        return Update(args, traceFile);
+    }
+    if (!TakeCommandTrace(&args, &g_trace)) return Usage();
+    const int status = RunCommand(argc >= 2 ? argv[1] : "", args);
+    // However the command ended: a stopped or failed run is what a trace is asked for.
+    g_trace.Write();
+    return status;
 }

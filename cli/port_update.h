@@ -52,6 +52,11 @@ class CPortUpdate final : public IEngineUi {
 
     // The port as the port list names it, adapter included, for the record.
     void SetPortDescription(std::string text) { m_Record.port = std::move(text); }
+    // The port's line trace, its reader's and its engine's; before Start.
+    void SetTrace(const std::shared_ptr<CLineTrace>& trace) {
+        m_Runner.SetTrace(trace);
+        m_Engine.SetTrace(trace);
+    }
     bool Start();
     // From any thread, a signal handler's included.
     void RequestStop();

@@ -18,6 +18,7 @@
 #include "framework/console.h"
 #include "framework/file.h"
 #include "identity/backup.h"
+#include "serial/line_trace.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ int CheckImagesOnce(std::vector<ImageSum>* images) {
 
 class Bench {
   public:
-    Bench(const UpdateArgs& args, const UpdateSettings& settings)
+    Bench(const UpdateArgs& args, const UpdateSettings& settings, bool traced)
         : m_Args(args), m_Desk(!args.yes), m_Table(stdout, UseTerminalSequences()) {
         for (const std::string& port : args.ports) {
             const auto mac = args.macs.find(port);
@@ -117,12 +118,18 @@ class Bench {
             m_Stoppable.push_back(std::make_unique<StopOnSignal>(m_Ports.back()->Reader()));
             m_Stoppable.push_back(std::make_unique<StopOnSignal>(m_Ports.back()->Engine()));
             m_Ports.back()->SetPortDescription(PortWithAdapter(port));
+            if (traced) {
+                m_Traces.push_back(std::make_shared<CLineTrace>(port));
+                m_Ports.back()->SetTrace(m_Traces.back());
+            }
         }
         m_Recorded.assign(m_Ports.size(), false);
     }
 
     // Runs every port to its end; the exit status.
     int Run();
+    // Every port's trace, one after the other, as UTF-8 (as plcflash.log is).
+    bool WriteTraces(const std::string& file) const;
 
   private:
     std::vector<PortRow> Rows() const {
@@ -144,6 +151,7 @@ class Bench {
     CStatusTable m_Table;
     std::vector<std::unique_ptr<CPortUpdate>> m_Ports;
     std::vector<std::unique_ptr<StopOnSignal>> m_Stoppable;
+    std::vector<std::shared_ptr<CLineTrace>> m_Traces;
     std::vector<bool> m_Recorded;
     bool m_bStopped = false;
     bool m_bInputEnded = false;
@@ -188,6 +196,14 @@ void Bench::Tick(const std::string& prompt) {
     }
 }
 
+bool Bench::WriteTraces(const std::string& file) const {
+    std::string text;
+    for (const auto& trace : m_Traces) text += Cp1251ToUtf8(trace->Text()) + "\n";
+    if (CFile::WriteAll(file, text)) return true;
+    std::fprintf(stderr, "plcflash-cli: cannot write the line trace %s\n", file.c_str());
+    return false;
+}
+
 int Bench::Run() {
     for (const auto& port : m_Ports) port->Start();
     for (;;) {
@@ -217,7 +233,7 @@ int Bench::Run() {
 
 }  // namespace
 
-int Update(const std::vector<std::string>& args) {
+int Update(const std::vector<std::string>& args, const std::string& traceFile) {
     UpdateArgs parsed;
     if (!ParseArgs(args, &parsed)) return Usage();
     if (!EnterFolder(parsed.dir)) {
@@ -236,6 +252,9 @@ int Update(const std::vector<std::string>& args) {
     // only: with several ports, none of them may stand in for a controller that cannot be read.
     settings.userFiles = parsed.ports.size() == 1;
     if (const int status = CheckImagesOnce(&settings.images)) return status;
-    Bench bench(parsed, settings);
-    return bench.Run();
+    Bench bench(parsed, settings, !traceFile.empty());
+    const int status = bench.Run();
+    // However the ports ended: a failed or stopped one is what a trace is asked for.
+    if (!traceFile.empty()) bench.WriteTraces(traceFile);
+    return status;
 }

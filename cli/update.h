@@ -5,4 +5,5 @@
 #include <string>
 #include <vector>
 
-int Update(const std::vector<std::string>& args);
+// `traceFile` (from --trace, empty when not given): each port's line trace, one after the other.
+int Update(const std::vector<std::string>& args, const std::string& traceFile);

@@ -1,7 +1,14 @@
 // The whole-file helpers, the same on every platform: built on Open, Read and Write.
+#include <filesystem>
 #include <limits>
 
 #include "framework/file.h"
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
 
 bool CFile::ReadAll(const std::string& path, std::string* content) {
     CFile file;

@@ -64,6 +64,10 @@ class CFile {
 // The program's backslash path as this system writes paths: with slashes on POSIX.
 std::string NativePath(std::string path);
 
+// `path` against the current folder, so that a later change of folder keeps it (a console
+// tool's output file given before `flash` enters its installation); as given when that fails.
+std::string AbsolutePath(const std::string& path);
+
 // Several copies of the program may work in one folder at once (one per cable). Each names its
 // temporary files with its own tag, so that none takes or removes another's: this copy's tag,
 // and whether the copy that made a tag still runs (its leftovers may then go).

@@ -2,9 +2,12 @@
 
 #include <commctrl.h>
 
+#include <ctime>
+
 #include "app/master_dlg.h"
 #include "app/tulm_app.h"
 #include "flash/controller_files.h"
+#include "flash/trace_files.h"
 #include "framework/file.h"
 #include "framework/text.h"
 #include "identity/identity_file.h"
@@ -85,6 +88,26 @@ std::string ResultMessage(int code, const std::string& file, FileFault fault,
     }
 }
 
+namespace {
+
+const char kTraceNamed[] = "\n\nЗапись обмена с контроллером для службы поддержки: ";
+
+// The box names the whole path: the user has to find the file to send it.
+std::string FullPath1251(const std::string& path) {
+    const std::wstring wide = Widen1251(path);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (n >= full.size()) {
+        full.resize(n);
+        n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    }
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    return Narrow1251(full);
+}
+
+}  // namespace
+
 CFourthPage::CFourthPage() : CWorkerPage(IDD_PROGRESS) {}
 
 CFourthPage::~CFourthPage() {
@@ -157,6 +180,8 @@ void CFourthPage::OnPageShown() {
     AcceptReports();
     g_pMathThread->SetDevice(theApp.m_strDevice);
     g_pMathThread->SetRunLog(m_pRunLog);
+    m_pTrace = std::make_shared<CLineTrace>(ChosenPort());
+    g_pMathThread->SetTrace(m_pTrace);
     SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
     m_nShownPosition = 0;
@@ -191,8 +216,10 @@ void CFourthPage::OnWorkerEnded() {
     DisposeEndedWorker(engine);
     const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault, m_strLostPort,
                                               m_bKernelErased, m_strExpectedSum, m_strActualSum);
+    const std::string trace = KeepRunTrace(message);
     WriteRunLog(message);
-    if (!message.empty()) MessageBox1251(m_hWnd, message, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+    const std::string box = trace.empty() ? message : message + kTraceNamed + trace;
+    if (!message.empty()) MessageBox1251(m_hWnd, box, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (m_nResult == ResultDone) {
         m_pFrame->ActivateNextPage();
     } else {
@@ -221,6 +248,21 @@ void CFourthPage::WriteRunLog(const std::string& message) {
         AppendAttempt(root + kHistoryName, m_Attempt);
     }
     m_pRunLog.reset();
+}
+
+std::string CFourthPage::KeepRunTrace(const std::string& message) {
+    const std::shared_ptr<CLineTrace> trace = std::move(m_pTrace);
+    if (!trace || m_nResult == ResultDone) return std::string();
+    trace->Note("итог: код " + std::to_string(m_nResult) + (message.empty() ? "" : ", " + message));
+    // A trace that cannot be written costs the run nothing: the box just does not name one.
+    std::string root;
+    if (!AppStorageRoot(&root)) return std::string();
+    const std::string written =
+        KeepTrace(root, *trace, ParsePortNumber(ChosenPort()), std::time(nullptr));
+    if (written.empty()) return std::string();
+    const std::string full = FullPath1251(written);
+    if (m_pRunLog) m_pRunLog->Note("Запись обмена", full);
+    return full;
 }
 
 std::string CFourthPage::GetSelectedPortText() {

@@ -11,6 +11,7 @@
 #include "app/worker_report.h"
 #include "flash/attempt_record.h"
 #include "flash/math_thread.h"
+#include "serial/line_trace.h"
 
 class CFourthPage : public CWorkerPage, public IEngineUi {
   public:
@@ -49,6 +50,9 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     void EndRun(int code);
     // The run's block in the log, once its result and message are known.
     void WriteRunLog(const std::string& message);
+    // A run that did not succeed leaves its line trace in trace\ for support: the full path
+    // written, "" after a success or when it could not be written.
+    std::string KeepRunTrace(const std::string& message);
 
     int m_nResult = 0;
     // The engine reports after every block; the bar only needs to hear of a new position.
@@ -63,6 +67,7 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     // The run's row in plcflash-history.csv, filled as the run goes.
     AttemptRecord m_Attempt;
     std::chrono::steady_clock::time_point m_RunStart;
+    std::shared_ptr<CLineTrace> m_pTrace;
 };
 
 // The box text for a run's result code; empty for success and Cancel. `file` and `fault`

@@ -8,6 +8,16 @@ build_bench() {
     cmake --build "$B" -j"$(nproc)" --target plcflash-cli plcsim >/dev/null
 }
 
+# bench_install FOLDER: the whole-run benchmarks' installation in FOLDER/install (a 32 KiB
+# loader, a 512 KiB kernel, ten data files of 2 to 20 KiB, all random) and FOLDER/flash for the
+# controller's files.
+bench_install() {
+    rm -rf "$1" && mkdir -p "$1/install/system" "$1/install/data" "$1/flash"
+    head -c 32768 /dev/urandom >"$1/install/system/Floader.bin"
+    head -c 524288 /dev/urandom >"$1/install/system/Ethernet.bin"
+    for i in $(seq 1 10); do head -c $((i * 2048)) /dev/urandom >"$1/install/data/file$i.bin"; done
+}
+
 # A figure measured against a controller that refused part of the run measures nothing.
 end_bench_sim() {
     kill "$BENCH_SIM" 2>/dev/null || true

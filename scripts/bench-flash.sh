@@ -6,10 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/bench-common.sh"
 W=$B/run-flash
 build_bench
-rm -rf "$W" && mkdir -p "$W/install/system" "$W/install/data" "$W/flash"
-head -c 32768 /dev/urandom >"$W/install/system/Floader.bin"
-head -c 524288 /dev/urandom >"$W/install/system/Ethernet.bin"
-for i in $(seq 1 10); do head -c $((i * 2048)) /dev/urandom >"$W/install/data/file$i.bin"; done
+bench_install "$W"
 REQUEST_MS=1000
 MANUAL_MS=1500
 start_bench_sim "$W" --request-ms $REQUEST_MS --manual-ms $MANUAL_MS --bad-pages 2 \

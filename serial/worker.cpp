@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "framework/thread.h"
+#include "serial/traced_port.h"
 
 void RaiseResult(WorkerResult code) {
     throw static_cast<int>(code);
@@ -75,7 +76,9 @@ void CMyThread::GetPortNumber() {
 
 HPORT CMyThread::OpenPort(int number) {
     std::unique_ptr<CommPort> port = m_Driver.Open(number);
+    if (m_pTrace) m_pTrace->Opened(number, port != nullptr);
     if (!port) RaiseResult(ResultOpenFailed);
+    if (m_pTrace) port = std::make_unique<TracedPort>(std::move(port), m_pTrace);
     return port.release();
 }
 
@@ -109,7 +112,13 @@ bool CMyThread::SetupPort(HPORT port, uint32_t writeTotalConstant, uint32_t writ
 
 // A stop is never consumed: once asked, the worker keeps raising until its body has unwound.
 void CMyThread::CheckStop() {
-    if (m_Stop.IsSet()) RaiseResult(ResultStopped);
+    if (!m_Stop.IsSet()) return;
+    // Noted here, on the worker's thread: the request itself may come from a signal handler.
+    if (m_pTrace && !m_bStopTraced) {
+        m_bStopTraced = true;
+        m_pTrace->Stopped();
+    }
+    RaiseResult(ResultStopped);
 }
 
 uint32_t CMyThread::ReadBytes(HPORT port, void* buffer, uint32_t count) {

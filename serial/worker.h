@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "framework/sync.h"
 #include "serial/comm.h"
+
+class CLineTrace;
 
 enum WorkerResult : int {
     ResultNakLimit = 0,
@@ -88,6 +91,11 @@ class CMyThread {
     bool StopRequested() const { return m_Stop.IsSet(); }
     const CStopSignal& StopSignal() const { return m_Stop; }
 
+    // Every port this worker opens from now on records into `trace` (null: none): opening,
+    // every read and write, purges, closing, and the stop once the worker sees it. Set before
+    // the thread starts.
+    void SetTrace(std::shared_ptr<CLineTrace> trace) { m_pTrace = std::move(trace); }
+
     void GetPortNumber();
     int GetPortNumberValue() const { return m_nPortNumber; }
 
@@ -123,4 +131,6 @@ class CMyThread {
     IPortChoice& m_PortChoice;
     CommDriver& m_Driver;
     IClock& m_Clock;
+    std::shared_ptr<CLineTrace> m_pTrace;
+    bool m_bStopTraced = false;
 };

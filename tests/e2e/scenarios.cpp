@@ -11,6 +11,9 @@
 
 namespace {
 
+// What the progress page's box adds when the run left its line trace.
+const char kTraceNamed[] = "\n\nЗапись обмена с контроллером для службы поддержки: ";
+
 TEST_F(EndToEnd, GoodRunOfA317) {
     Install("");  // the sample's own plc.ini: ПЛК-317, so calib.inc is fetched and carried back
     const std::string calibration = ReadAll(Sim("good") + "\\files\\calib.inc");
@@ -61,6 +64,7 @@ TEST_F(EndToEnd, GoodRunOfA317) {
         EXPECT_NE(history.find(Cp1251ToUtf8(part)), std::string::npos) << part << " in\n"
                                                                        << history;
     }
+    EXPECT_TRUE(FileNames(m_install + "\\trace").empty()) << "a good run leaves no line trace";
     const ProcessFigures figures = m_driver.Figures();
     if (!EnvText("E2E_FIGURES").empty()) {
         FILE* out = std::fopen(EnvText("E2E_FIGURES").c_str(), "w");
@@ -172,7 +176,19 @@ TEST_F(EndToEnd, ControllerSilentDuringTheUpload) {
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome));
     const auto errors = BoxesCaptioned("Ошибка");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text, "Контроллер не отвечает!");
+    // The box names the run's line trace beside the program, which ends with the kernel's block
+    // the controller left unanswered.
+    const std::string said = "Контроллер не отвечает!" + std::string(kTraceNamed);
+    ASSERT_EQ(errors[0].text.rfind(said + m_install + "\\trace\\", 0), 0u) << errors[0].text;
+    const std::string trace = ReadAll(errors[0].text.substr(said.size()));
+    size_t at = 0;
+    for (const char* event : {"->  блок XMODEM 30,", "<-  (ничего не пришло", "порт закрыт",
+                              "итог: код 5, Контроллер не отвечает!"}) {
+        const size_t found = trace.rfind(Cp1251ToUtf8(event));
+        EXPECT_TRUE(found != std::string::npos && found >= at) << event << " in\n" << trace;
+        at = found;
+    }
+    EXPECT_LT(trace.rfind(Cp1251ToUtf8("->  блок XMODEM 31,")), at) << "nothing after block 30";
 }
 
 TEST_F(EndToEnd, MissingPlcIniEndsTheProgram) {
@@ -195,8 +211,11 @@ TEST_F(EndToEnd, DataFileWithATooLongNameStopsTheRunBeforeAnythingIsSent) {
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome, 60000));
     const auto errors = BoxesCaptioned("Ошибка");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text,
-              "Слишком длинное имя файла " + name + " для контроллера. Прошивка остановлена.");
+    EXPECT_EQ(errors[0].text.rfind("Слишком длинное имя файла " + name +
+                                       " для контроллера. Прошивка остановлена." + kTraceNamed,
+                                   0),
+              0u)
+        << errors[0].text;
     EXPECT_TRUE(FileNames(Sim("check") + "\\images").empty()) << "nothing was uploaded";
     // Since its restart the boot loader has only asked for an image (and started over when
     // nobody sent one): it never heard from the run.

@@ -34,6 +34,23 @@ flash_case() {
     fi
     stop_sim $sim_pid
 }
+# trace_ends NAME FILE TAIL PATTERN COUNT...: the line trace FILE ends with the port closed, and
+# its last TAIL lines hold each PATTERN (grep -E) COUNT times; a failure is counted under NAME.
+trace_ends() {
+    local name=$1 file=$2 tail=$3 ok=1
+    shift 3
+    [ "$(tail -n 1 "$file" 2>/dev/null | sed 's/^ *[0-9.]* *//')" = "порт закрыт" ] || ok=0
+    while [ $# -ge 2 ]; do
+        [ "$(tail -n "$tail" "$file" 2>/dev/null | grep -cE "$1")" -eq "$2" ] || ok=0
+        shift 2
+    done
+    if [ $ok = 1 ]; then
+        echo "ok   $name: the trace ends with the last exchange"
+    else
+        echo "FAIL $name: the trace $file:"; tail -n 20 "$file" 2>&1
+        failures=$((failures + 1))
+    fi
+}
 check() {  # name expected-status plcsim-options...
     local name=$1 expected=$2
     shift 2
@@ -61,7 +78,7 @@ check "end of transfer refused" 13 --eot-naks 3
 head -c 200000 /dev/urandom >"$work/big.bin"
 line=$work/line.sigint
 start_sim "$line" --receive --request-ms 50 --idle-ms 3000 --log "$work/sigint.log"
-"$cli" send-image --port "$line" "$work/big.bin" >/dev/null 2>&1 &
+"$cli" send-image --port "$line" --trace "$work/sigint.trace" "$work/big.bin" >/dev/null 2>&1 &
 cli_pid=$!
 sleep 1.5
 if interrupt $cli_pid "Ctrl-C during an upload"; then
@@ -72,8 +89,19 @@ if interrupt $cli_pid "Ctrl-C during an upload"; then
         echo "FAIL Ctrl-C during an upload: exit $status"; cat "$work/sigint.log"
         failures=$((failures + 1))
     fi
+    trace_ends "--trace of an upload stopped by Ctrl-C" "$work/sigint.trace" 4 \
+        'блок XMODEM' 1 'остановка по запросу' 1 '18 18 .*CAN CAN$' 1
 fi
 stop_sim $sim_pid
+
+# --trace of a failing command: the last exchange is block 2 refused three times.
+line=$work/line.trace
+start_sim "$line" --receive --request-ms 50 --idle-ms 2000 --nak-block 2x3
+"$cli" send-image --port "$line" --trace "$work/refused.trace" "$work/image.bin" >/dev/null 2>&1
+status=$?
+stop_sim $sim_pid
+[ $status -eq 10 ] || { echo "FAIL --trace changed the exit status: $status"; failures=$((failures + 1)); }
+trace_ends "--trace of three refusals" "$work/refused.trace" 7 'блок XMODEM 2,' 3 'NAK$' 3
 
 "$cli" send-image --port "$work/none" "$work/missing.bin" >/dev/null 2>&1
 status=$?
@@ -91,8 +119,12 @@ head -c 7000 /dev/urandom >"$work/one.bin"
 printf 'EMAC=00:0A:3C:12:34:56\r\nIP=C0:A8:00:11\r\n' >"$work/local_addres.dat"
 line=$work/line.files
 start_sim "$line" --start core --files "$work/flash"
-"$cli" write-file --port "$line" "$work/one.bin" "$work/local_addres.dat" >/dev/null 2>&1
+"$cli" write-file --trace "$work/write.trace" --port "$line" "$work/one.bin" \
+    "$work/local_addres.dat" >/dev/null 2>&1
 status=$?
+# A successful command's trace too: the session's opening, then one for each file.
+trace_ends "--trace of a write-file" "$work/write.trace" 100000 'открыт COM1$' 3 \
+    'EMAC=00:0A:3C:12' 1
 if [ $status -eq 0 ] && cmp -s "$work/one.bin" "$work/flash/one.bin" &&
     cmp -s "$work/local_addres.dat" "$work/flash/local_addres.dat"; then
     echo "ok   write-file: both files arrived"
@@ -141,8 +173,15 @@ stop_sim $sim_pid
 
 # flash against a controller that always stores the identity file damaged: written twice, then
 # the run fails naming it.
+# The trace's FILE is taken before flash enters its folder: a relative one lands where it was
+# given, with the read-back that failed the run at its end.
+pushd "$work" >/dev/null
 flash_case "flash with a damaging controller, naming the file" 22 \
-    'data.local_addres.dat did not read back' --yes -- --rd-corrupt local_addres.datxall
+    'data.local_addres.dat did not read back' --yes --trace damaging.trace -- \
+    --rd-corrupt local_addres.datxall
+popd >/dev/null
+trace_ends "--trace of a flash given relative to the current folder" "$work/damaging.trace" 16 \
+    'открыт COM1$' 1 'EMAC=00:0A' 1
 
 # flash with a system\SHA256SUMS that publishes another kernel: 25, the file and both sums
 # named, and the controller has not seen a byte.

@@ -54,7 +54,8 @@ pids+=($sim_pid)
 status=0
 timeout 120 "$cli" update --port "$work/lA" --port "$work/lB" --port "$work/lC" \
     --port "$work/lD" --mac "$work/lB=00:0A:3C:12:34:57" --dir "$work/install" --yes \
-    --record "$work/history.csv" --log "$work/run.log" </dev/null >"$work/update.out" 2>&1 ||
+    --record "$work/history.csv" --log "$work/run.log" --trace "$work/bench.trace" \
+    </dev/null >"$work/update.out" 2>&1 ||
     status=$?
 stop_sim "${pids[@]}"
 ok=1
@@ -86,6 +87,9 @@ kernel_sum=$(sha256sum "$work/install/system/Ethernet.bin" | cut -d' ' -f1)
 [ "$(grep -c ",$kernel_sum," "$work/history.csv")" -eq 4 ] || ok=0
 grep -q ",$work/lB,.*из резервной копии.*,да," "$work/history.csv" || ok=0
 [ "$(grep -c '^Результат: ' "$work/run.log")" -eq 4 ] || ok=0
+# --trace: each port's line after the other, the pulled-out one ending where its line went.
+for port in lA lB lC lD; do grep -q "^Порт: $work/$port\$" "$work/bench.trace" || ok=0; done
+tail -n 3 "$work/bench.trace" | grep -q 'порт пропал' || ok=0
 if [ $ok = 1 ]; then
     echo "ok   update of four controllers: each as it should, the others untouched, four rows"
 else

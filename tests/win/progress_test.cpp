@@ -1,9 +1,13 @@
 // The progress page: the box for each result code, and whole runs from the jumper page against
 // a simulated controller (PLCSIM_RUN_PORT, which restarts its boot loader after each run).
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "assistant_fixture.h"
+#include "flash/log_file.h"
+#include "flash/trace_files.h"
 #include "framework/file.h"
 #include "framework/sha256.h"
 #include "framework/text.h"
@@ -98,7 +102,41 @@ class ProgressRun : public Assistant {
         return static_cast<uint32_t>(SendMessageW(m_dlg.m_FourthPage.m_Progress, PBM_GETPOS, 0, 0));
     }
     bool RunEnded() { return !g_pMathThread && Position() != 4; }
+    // Our traces in the work folder's trace\, oldest first.
+    std::vector<std::string> Traces() {
+        std::vector<std::string> names = FileNames(m_work + "\\trace");
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const std::string& n) { return !IsTraceFileName(n); }),
+                    names.end());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 };
+
+// The last `count` event lines of a trace file, the time column cut, in the program's 1251 as
+// UTF-8 (the file's encoding).
+std::vector<std::string> TraceTail(const std::string& path, size_t count) {
+    const std::string text = ReadAll(path);
+    std::vector<std::string> lines;
+    std::istringstream in(text.substr(std::min(text.size(), text.find("\n\n") + 2)));
+    for (std::string line; std::getline(in, line);) {
+        if (line.size() > 12 && line.compare(0, 16, std::string(16, ' ')) != 0) {
+            lines.push_back(line.substr(12));
+        }
+    }
+    if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<long>(count));
+    return lines;
+}
+
+// Each line starts with its expected beginning (given in 1251).
+void ExpectStarts(const std::vector<std::string>& lines, const std::vector<std::string>& starts) {
+    ASSERT_EQ(lines.size(), starts.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(Cp1251ToUtf8(starts[i]), 0), 0u) << lines[i];
+    }
+}
+
+const char kTraceNamedInBox[] = "\n\nЗапись обмена с контроллером для службы поддержки: ";
 
 // Seen while a box is up: which page the assistant showed then.
 struct PageAtBox {
@@ -143,7 +181,12 @@ TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
     const auto seen = boxes.Boxes();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "Ошибка");
-    EXPECT_EQ(seen[0].text, "Не удалось открыть com порт!");
+    // The box names the trace too, which says the port would not open.
+    const std::string lead = "Не удалось открыть com порт!" + std::string(kTraceNamedInBox);
+    ASSERT_EQ(seen[0].text.rfind(lead, 0), 0u) << seen[0].text;
+    const std::string path = seen[0].text.substr(lead.size());
+    EXPECT_EQ(path.rfind(m_work + "\\trace\\", 0), 0u) << path;
+    ExpectStarts(TraceTail(path, 2), {"    COM30 не открывается", "    итог: код 8"});
     EXPECT_EQ(pageAtBox.welcomeVisible, std::vector<bool>{false}) << "the box comes first";
 }
 
@@ -170,6 +213,42 @@ TEST_F(ProgressRun, SumMismatchShowsBothSumsBeforeThePortIsOpened) {
     for (const std::string& part : {std::string("system\\Ethernet.bin"), published, kernelSum}) {
         EXPECT_NE(seen[0].text.find(part), std::string::npos) << part << " in " << seen[0].text;
     }
+}
+
+// A failed run leaves its line trace for support: the box names it, it ends with the exchange
+// that failed the run, the run log notes it, and of our traces the 20 newest stay, nothing else
+// of the folder going.
+TEST_F(ProgressRun, AFailedRunNamesItsTraceInTheBox) {
+    BoxWatcher boxes;
+    ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_TRACE_PORT")));
+    // Earlier runs' traces, and files that only look like ours; the run takes over 7 s to fail.
+    CreateDirectoryA("trace", nullptr);
+    std::vector<std::string> old;
+    for (int i = 0; i < 25; ++i) {
+        old.push_back("20250101-0" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
+                      "000-COM15.txt");
+        ASSERT_TRUE(WriteAll("trace\\" + old.back(), "old"));
+    }
+    const std::vector<std::string> others = {"readme.txt", "20250101-000000-COM15.txt.bak"};
+    for (const std::string& name : others) ASSERT_TRUE(WriteAll("trace\\" + name, "other"));
+    ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 120000));
+    const auto seen = boxes.Boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    const std::string lead = "Контроллер не отвечает!" + std::string(kTraceNamedInBox);
+    ASSERT_EQ(seen[0].text.rfind(lead, 0), 0u) << seen[0].text;
+    const std::string path = seen[0].text.substr(lead.size());
+    const std::vector<std::string> traces = Traces();
+    ASSERT_EQ(traces.size(), kTracesKept);
+    EXPECT_TRUE(std::equal(old.begin() + 6, old.end(), traces.begin())) << "the six oldest go";
+    EXPECT_EQ(path, m_work + "\\trace\\" + traces.back());
+    for (const std::string& name : others) EXPECT_EQ(ReadAll("trace\\" + name), "other") << name;
+    // The boot loader fell silent at the loader's fifth block.
+    ExpectStarts(TraceTail(path, 6),
+                 {"->  блок XMODEM 4,", "<-  06", "->  блок XMODEM 5,", "<-  (ничего не пришло",
+                  "    порт закрыт", "    итог: код 5, Контроллер не отвечает!"});
+    EXPECT_NE(ReadAll("plcflash.log").find(Cp1251ToUtf8("Запись обмена: " + path)),
+              std::string::npos)
+        << ReadAll("plcflash.log");
 }
 
 // The ways a user stops a run: the Cancel button, Esc (given to the assistant's message loop, as
@@ -202,6 +281,12 @@ TEST_P(ProgressStop, ReturnsToTheWelcomePageWithoutABoxAndTheEngineEnded) {
     EXPECT_TRUE(IsWindowVisible(m_dlg.m_FirstPage.GetSafeHwnd()));
     EXPECT_TRUE(IsWindow(m_dlg.GetSafeHwnd())) << "stopping a run does not close the assistant";
     for (const SeenBox& box : boxes.Boxes()) ADD_FAILURE() << box.caption << ": " << box.text;
+    // No box, but a trace: the upload under way was cancelled with CAN CAN.
+    const std::vector<std::string> traces = Traces();
+    ASSERT_EQ(traces.size(), 1u);
+    ExpectStarts(TraceTail(m_work + "\\trace\\" + traces[0], 4),
+                 {"    остановка по запросу пользователя", "->  18 18 ", "    порт закрыт",
+                  "    итог: код 2"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
