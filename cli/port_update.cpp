@@ -195,13 +195,19 @@ bool CPortUpdate::DecideIdentity() {
             how = "MAC из --mac, IP из data\\local_addres.dat";
         }
     }
-    const std::string reason =
-        m_bRead                      ? std::string()
-        : MacKey(m_GivenMac).empty() ? "the controller's MAC/IP could not be read (result code " +
-                                           std::to_string(m_nReadResult) +
-                                           "): give --mac PORT=MAC to flash it from its backup"
-        : ip.empty() ? "no backup of MAC " + MacText(m_GivenMac) + " holds its IP; nothing was sent"
-                     : std::string();
+    std::string reason;
+    if (!m_bRead && MacKey(m_GivenMac).empty()) {
+        reason = m_bIdentityFetched ? "the controller's local_addres.dat holds no MAC"
+                                    : "the controller's MAC/IP could not be read (result code " +
+                                          std::to_string(m_nReadResult) + ")";
+        reason += ": give --mac PORT=MAC to flash it from its backup; nothing was sent";
+    } else if (ip.empty()) {
+        reason = "no backup of MAC " + MacText(m_GivenMac) + " holds its IP; nothing was sent";
+    }
+    // The controller's own reading decides over a MAC typed for it.
+    if (m_bRead && !MacKey(m_GivenMac).empty() && MacKey(m_GivenMac) != MacKey(mac)) {
+        m_pLog->Note("--mac", MacText(m_GivenMac) + " не взят: из ПЛК считан " + MacText(mac));
+    }
     if (!reason.empty()) {
         End(m_nReadResult == ResultDone ? ResultProtocol : m_nReadResult, reason);
         return false;
