@@ -33,14 +33,6 @@
 
 namespace {
 
-constexpr int kExitFile = 3;
-// The controller answered a read with a two-byte payload: the reader's 7, which is also a line
-// state the port refused (17).
-constexpr int kExitTwoBytePayload = 24;
-// The images do not match system\SHA256SUMS, are not listed there, or the list is unusable.
-constexpr int kExitImageSums = 25;
-// Engine result codes become 10 + code, so that code 0 (three NAKs) is not success.
-constexpr int kExitResultBase = 10;
 // How long a sender waits for the receiver to ask, as XMODEM senders commonly do.
 constexpr int kReceiverWaitReads = 9;  // of 7 s each: about a minute
 

@@ -22,11 +22,8 @@
 
 namespace {
 
-constexpr int kExitFolder = 3;
-constexpr int kExitStopped = 12;
-constexpr int kExitBadImage = 21;
-constexpr int kExitImageSums = 25;
-constexpr int kExitSomeFailed = 26;
+constexpr int kExitStopped = kExitResultBase + ResultStopped;
+constexpr int kExitBadImage = kExitResultBase + ResultBadFile;
 // Two workers a port, and room to spare in the Ctrl-C registry.
 constexpr size_t kMaxPorts = 64;
 // How often the table is redrawn while nothing else happens.
@@ -238,7 +235,7 @@ int Update(const std::vector<std::string>& args, const std::string& traceFile) {
     if (!ParseArgs(args, &parsed)) return Usage();
     if (!EnterFolder(parsed.dir)) {
         std::fprintf(stderr, "plcflash-cli: cannot enter %s\n", parsed.dir.c_str());
-        return kExitFolder;
+        return kExitFile;
     }
     PlcConfig config;
     ReadPlcIni("plc.ini", &config);

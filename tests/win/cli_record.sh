@@ -5,14 +5,14 @@
 set -euo pipefail
 cli=$1
 sample=$2
-: "${PLCSIM_FLASH_PORT:?run under scripts/wine-tests.sh}"
+: "${PLCSIM_RECORD_PORT:?run under scripts/wine-tests.sh}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$sample" "$work/install"
 record=$work/history.csv
 for run in 1 2; do
-    wine "$cli" flash --port "$PLCSIM_FLASH_PORT" --dir "$(winepath -w "$work/install")" --yes \
+    wine "$cli" flash --port "$PLCSIM_RECORD_PORT" --dir "$(winepath -w "$work/install")" --yes \
         --record "$(winepath -w "$record")" </dev/null >"$work/flash$run.log" 2>&1 ||
         { tr -d '\r' <"$work/flash$run.log" | tail -n 20; exit 1; }
 done
