@@ -39,10 +39,11 @@ start_sim run COM15 --request-ms 300 --manual-ms 100 --idle-ms 15000 --files "$R
     --log "$RUN_DIR/run-line.log"
 # A boot loader that falls silent at the loader's fifth block: a failed run leaves its line trace.
 start_sim trace COM16 --request-ms 300 --manual-ms 100 --idle-ms 15000 --silent-after-block 5
-# The console tool's flashes whose rows go into a record, each starting over in the boot loader.
-rm -rf "$RUN_DIR/record-files" && mkdir -p "$RUN_DIR/record-files"
-start_sim record COM17 --request-ms 300 --manual-ms 100 --idle-ms 15000 \
-    --files "$RUN_DIR/record-files"
+# The console tool's two flashes whose rows go into one record, a controller each.
+for com in COM17 COM18; do
+    rm -rf "$RUN_DIR/record-$com" && mkdir -p "$RUN_DIR/record-$com"
+    start_sim "record-$com" "$com" --request-ms 300 --manual-ms 100 --files "$RUN_DIR/record-$com"
+done
 # The end-to-end scenarios' controllers, each read in its running kernel first and then
 # reflashed through its boot loader (--then loader).
 SIMS=$RUN_DIR/sims
@@ -136,7 +137,7 @@ wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Unplugged' /t REG_
 export PLCSIM_CONSOLE_PORT=COM5 PLCSIM_ECHO_PORT=COM12
 export PLCSIM_IMAGE_PORT=COM7 PLCSIM_IMAGE_DIR=$RUN_DIR/images
 export PLCSIM_IDENTITY_PORT=COM11 PLCSIM_SILENT_PORT=COM13 PLCSIM_DAMAGED_PORT=COM14
-export PLCSIM_RUN_PORT=COM15 PLCSIM_TRACE_PORT=COM16 PLCSIM_RECORD_PORT=COM17
+export PLCSIM_RUN_PORT=COM15 PLCSIM_TRACE_PORT=COM16 PLCSIM_RECORD_PORTS=COM17,COM18
 export E2E_PORT_GOOD=COM21 E2E_PORT_FORMAT=COM22 E2E_PORT_SILENT=COM23 E2E_PORT_MISSING=COM24
 export E2E_PORT_CANCEL=COM25 E2E_PORT_DROP=COM26 E2E_PORT_CHECK=COM27
 export E2E_PORT_RESTORE=COM32 E2E_PORT_TWO_A=COM33 E2E_PORT_TWO_B=COM34 E2E_PORT_DAMAGING=COM35

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# plcflash-cli.exe flash through Wine's COM port to plcsim's boot loader adds its attempt to the
-# record: a new file with the byte order mark and the header, then one row per run, appended.
+# plcflash-cli.exe flash through Wine's COM ports to two plcsim boot loaders adds each attempt to
+# the record: a new file with the byte order mark and the header, then one row a run, appended.
 # Run by scripts/wine-tests.sh.
 set -euo pipefail
 cli=$1
 sample=$2
-: "${PLCSIM_RECORD_PORT:?run under scripts/wine-tests.sh}"
+: "${PLCSIM_RECORD_PORTS:?run under scripts/wine-tests.sh}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$sample" "$work/install"
 record=$work/history.csv
-for run in 1 2; do
-    wine "$cli" flash --port "$PLCSIM_RECORD_PORT" --dir "$(winepath -w "$work/install")" --yes \
-        --record "$(winepath -w "$record")" </dev/null >"$work/flash$run.log" 2>&1 ||
-        { tr -d '\r' <"$work/flash$run.log" | tail -n 20; exit 1; }
+for port in ${PLCSIM_RECORD_PORTS//,/ }; do
+    wine "$cli" flash --port "$port" --dir "$(winepath -w "$work/install")" --yes \
+        --record "$(winepath -w "$record")" </dev/null >"$work/flash-$port.log" 2>&1 ||
+        { tr -d '\r' <"$work/flash-$port.log" | tail -n 20; exit 1; }
 done
 [ "$(head -c3 "$record" | od -An -tx1 | tr -d ' ')" = efbbbf ] || { echo "no byte order mark"; exit 1; }
 rows=$(grep -c ',plcflash-cli flash,.*,1,успех,' "$record" || true)
