@@ -16,20 +16,6 @@ const char kSetJumperText[] =
 const char* const kReadingPhase = "чтение MAC/IP";
 const char* const kBootLoaderPhase = "джампер и Reset";
 
-std::string CalibrationText(const CIdentityKeeper& keeper) {
-    switch (keeper.Source()) {
-        case CalibrationSource::Reading:
-            return "считан из ПЛК";
-        case CalibrationSource::Backup:
-            return "из резервной копии " + keeper.RestoredFrom();
-        case CalibrationSource::UserFile:
-            return "файл data\\calib.inc пользователя";
-        case CalibrationSource::None:
-            break;
-    }
-    return "нет";
-}
-
 }  // namespace
 
 uint32_t CPortUpdate::Runner::Run() {
@@ -225,7 +211,7 @@ bool CPortUpdate::DecideIdentity() {
     const bool atRisk = hasCalibration && !m_Keeper.KnowsCalibration(MacKey(mac));
     m_bFormat = m_Settings.format || (!m_bRead && !atRisk);
     m_strRunIdentity = ComposeIdentityOver(m_bRead ? m_strIdentity : std::string(), mac, ip);
-    m_Record.calibration = CalibrationText(m_Keeper);
+    m_Record.calibration = m_Keeper.DescribeSource();
     m_Record.formatAsked = m_bFormat;
     m_pLog->Note("MAC и IP", how + ": MAC " + MacText(mac) + ", IP " + ip);
     m_pLog->Note("Калибровка", m_Record.calibration);

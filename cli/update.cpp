@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -36,12 +35,6 @@ struct UpdateArgs {
     bool format = false, yes = false;
 };
 
-std::string Absolute(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.string();
-}
-
 // "00:1A:2B:3C:4D:5E", with ":" or "-", or twelve digits in a row.
 bool ParseMac(std::string text, MacFields* mac) {
     text.erase(
@@ -66,9 +59,9 @@ bool ParseArgs(const std::vector<std::string>& args, UpdateArgs* out) {
         } else if (opt == "--dir") {
             out->dir = args[++i];
         } else if (opt == "--log") {
-            out->logPath = Absolute(args[++i]);
+            out->logPath = AbsolutePath(args[++i]);
         } else if (opt == "--record") {
-            out->recordPath = Absolute(args[++i]);
+            out->recordPath = AbsolutePath(args[++i]);
         } else if (opt == "--mac") {
             const std::string& value = args[++i];
             const size_t eq = value.rfind('=');

@@ -90,3 +90,17 @@ bool CIdentityKeeper::PrepareCalibrationFile() const {
     CFile::MakeFolder(kDataFolder);
     return CFile::WriteAll(kCalibrationFile, m_strChosen);
 }
+
+std::string CIdentityKeeper::DescribeSource() const {
+    switch (m_Source) {
+        case CalibrationSource::Reading:
+            return "считан из ПЛК";
+        case CalibrationSource::Backup:
+            return "из резервной копии " + m_strRestoredFrom;
+        case CalibrationSource::UserFile:
+            return "файл data\\calib.inc пользователя";
+        case CalibrationSource::None:
+            break;
+    }
+    return "нет";
+}

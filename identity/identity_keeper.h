@@ -62,6 +62,8 @@ class CIdentityKeeper {
     }
 
     CalibrationSource Source() const { return m_Source; }
+    // The source in the run log's and the record's words ("считан из ПЛК", "нет", ...).
+    std::string DescribeSource() const;
     // The backup the calibration comes from (CalibrationSource::Backup).
     const std::string& RestoredFrom() const { return m_strRestoredFrom; }
     const std::string& StorageRoot() const { return m_strRoot; }

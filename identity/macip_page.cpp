@@ -271,18 +271,7 @@ std::string CThirdPage::DescribeReading() const {
 }
 
 std::string CThirdPage::DescribeCalibration() const {
-    if (!m_pKeeper) return "нет";
-    switch (m_pKeeper->Source()) {
-        case CalibrationSource::Reading:
-            return "считан из ПЛК";
-        case CalibrationSource::Backup:
-            return "из резервной копии " + m_pKeeper->RestoredFrom();
-        case CalibrationSource::UserFile:
-            return "файл data\\calib.inc пользователя";
-        case CalibrationSource::None:
-            break;
-    }
-    return "нет";
+    return m_pKeeper ? m_pKeeper->DescribeSource() : "нет";
 }
 
 void CThirdPage::ConfirmIdentity() {

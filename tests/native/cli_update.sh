@@ -100,10 +100,10 @@ fi
 # jumper step waits for the first one's Enter.
 # two_waiting NAME:LINE:MAC:IP...: good controllers read in their kernels, their pids in `pids`.
 two_waiting() {
-    local spec name line mac ip
+    local controller_of name line mac ip
     pids=()
-    for spec in "$@"; do
-        IFS=: read -r name line mac ip <<<"$spec"
+    for controller_of in "$@"; do
+        IFS=: read -r name line mac ip <<<"$controller_of"
         controller "$name" "$mac" "$ip"
         start_sim "$work/$line" "${read_then_loader[@]}" "${quick[@]}" --files "$work/$name"
         pids+=($sim_pid)
