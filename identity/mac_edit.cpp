@@ -6,7 +6,8 @@
 
 namespace {
 constexpr UINT_PTR kSubclassId = 1;
-}
+constexpr wchar_t kCtrlC = 0x03, kCtrlV = 0x16, kCtrlX = 0x18;
+}  // namespace
 
 bool CMyEdit::IsHexDigit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
@@ -21,17 +22,29 @@ void CMyEdit::Attach(HWND edit, CMyEdit* next) {
     SetWindowSubclass(edit, &CMyEdit::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
-// Backspace and the control characters of Ctrl+C/V/X/Z arrive as WM_CHAR too and are dropped
-// with every other non-hex character: text goes with Delete or by typing over a selection.
+// Backspace and the control characters of Ctrl+Z and the like arrive as WM_CHAR too and are
+// dropped with every other character that is no hex digit: text goes with Delete or by typing
+// over a selection.
 LRESULT CALLBACK CMyEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                        DWORD_PTR self) {
+    CMyEdit* edit = reinterpret_cast<CMyEdit*>(self);
     switch (msg) {
-        case WM_CHAR:
-            if (!IsHexDigit(static_cast<wchar_t>(wParam))) return 0;
+        case WM_CHAR: {
+            const wchar_t c = static_cast<wchar_t>(wParam);
+            if (c == kCtrlV) {
+                // Ctrl+V comes as this character, not as the WM_PASTE of the context menu's
+                // Paste and Shift+Insert; it pastes the same way.
+                edit->PasteHexDigits();
+                return 0;
+            }
+            // The edit control copies and cuts on these.
+            if (c == kCtrlC || c == kCtrlX) break;
+            if (!IsHexDigit(c)) return 0;
             break;
+        }
         case WM_PASTE:
             // The context menu's Paste bypasses WM_CHAR; a MAC byte must stay hexadecimal.
-            reinterpret_cast<CMyEdit*>(self)->PasteHexDigits();
+            edit->PasteHexDigits();
             return 0;
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CMyEdit::SubclassProc, kSubclassId);

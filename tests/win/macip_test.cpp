@@ -23,6 +23,33 @@ class MacIpPage : public Assistant {
     void Type(const std::string& keys) {
         for (char c : keys) SendMessageW(GetFocus(), WM_CHAR, static_cast<WPARAM>(c), 0);
     }
+    // A key as TranslateMessage delivers it: WM_KEYDOWN, then WM_CHAR with the same lParam.
+    // `vk` 0: the character alone, as another program may send it.
+    void Press(UINT vk, wchar_t c) {
+        const LPARAM lParam = 1 | static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+        if (vk) SendMessageW(GetFocus(), WM_KEYDOWN, vk, lParam);
+        SendMessageW(GetFocus(), WM_CHAR, c, vk ? lParam : 0);
+    }
+    // Ctrl+`letter`: GetKeyState cannot be made to tell Ctrl down, so the control character
+    // must do it alone.
+    void PressCtrl(char letter) {
+        SendMessageW(GetFocus(), WM_KEYDOWN, VK_CONTROL, 0);
+        Press(static_cast<UINT>(letter), static_cast<wchar_t>(letter - 'A' + 1));
+    }
+    void SetClipboardText(const std::wstring& text) {
+        ASSERT_TRUE(OpenClipboard(Mac(0)));
+        EmptyClipboard();
+        HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+        memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        GlobalUnlock(data);
+        SetClipboardData(CF_UNICODETEXT, data);
+        CloseClipboard();
+    }
+    // Every field empty, the first focused.
+    void ClearMac() {
+        for (int i = 0; i < 6; ++i) SetWindowText1251(Mac(i), "");
+        SetFocus(Mac(0));
+    }
     bool FocusInIpControl() {
         HWND focus = GetFocus();
         return focus == Page().m_IpAddress || GetParent(focus) == Page().m_IpAddress;
@@ -139,17 +166,39 @@ TEST_F(MacIpPage, SilentControllerAsksForTheMacWithTheLocalIpAndForcesFormatting
     SendMessageW(Mac(2), EM_SETSEL, 2, 2);
     Type("9");
     EXPECT_EQ(MacText(2), "0F");
-    const std::wstring copied = L"00:1A-2B 3C:4D:5E:77";
-    ASSERT_TRUE(OpenClipboard(Mac(0)));
-    EmptyClipboard();
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (copied.size() + 1) * sizeof(wchar_t));
-    memcpy(GlobalLock(data), copied.c_str(), (copied.size() + 1) * sizeof(wchar_t));
-    GlobalUnlock(data);
-    SetClipboardData(CF_UNICODETEXT, data);
-    CloseClipboard();
+    ASSERT_NO_FATAL_FAILURE(SetClipboardText(L"00:1A-2B 3C:4D:5E:77"));
     SendMessageW(Mac(0), WM_PASTE, 0, 0);
     ASSERT_TRUE(Page().SaveIdentityFile());
     EXPECT_EQ(ReadAll("data\\local_addres.dat"), "EMAC=00:1A:2B:3C:4D:5E\r\nIP=0A:00:00:06\r\n");
+}
+
+// Ctrl+V pastes as the context menu's Paste does, a whole MAC into the six fields; Ctrl+C
+// copies.
+TEST_F(MacIpPage, CtrlVPastesAWholeMacAndCtrlCCopies) {
+    UseWorkFolder(false);
+    theApp.m_strDevice = "ПЛК-110";
+    Next();
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
+    const struct {
+        const wchar_t* copied;
+        const char* bytes[6];
+    } cases[] = {
+        {L"00:1A:2B:3C:4D:5E", {"00", "1A", "2B", "3C", "4D", "5E"}},
+        {L"001A2B3C4D5E", {"00", "1A", "2B", "3C", "4D", "5E"}},
+        {L"00-1a-2b-3c-4d-5e", {"00", "1a", "2b", "3c", "4d", "5e"}},
+    };
+    for (const auto& c : cases) {
+        ClearMac();
+        ASSERT_NO_FATAL_FAILURE(SetClipboardText(c.copied));
+        PressCtrl('V');
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(MacText(i), c.bytes[i]) << c.copied << " " << i;
+    }
+    SetFocus(Mac(1));
+    SendMessageW(Mac(1), EM_SETSEL, 0, -1);
+    PressCtrl('C');
+    ClearMac();
+    PressCtrl('V');
+    EXPECT_EQ(MacText(0), "1a") << "the byte copied, not the MAC pasted before";
 }
 
 TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {
