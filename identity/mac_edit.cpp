@@ -3,14 +3,38 @@
 #include <commctrl.h>
 
 #include <string>
+#include <string_view>
 
 namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr wchar_t kCtrlC = 0x03, kCtrlV = 0x16, kCtrlX = 0x18;
+// What the keys marked A-F type on the Russian layout (ЙЦУКЕН): a-f, then A-F.
+constexpr std::wstring_view kRussianOnAtoF = L"фисвуаФИСВУА";
+
+// The scan code and extended-key bit of a keyboard message.
+UINT KeyScanOf(LPARAM lParam) {
+    return static_cast<UINT>(lParam >> 16) & 0x1FF;
+}
 }  // namespace
 
 bool CMyEdit::IsHexDigit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+// On the Russian layout the keys marked A-F type ф и с в у а: they are taken as those digits,
+// in the case they were typed in, so the engineer need not switch layouts for a MAC. The
+// virtual key tells the key in any layout; a character with no key behind it is looked up in
+// the Russian layout's letters.
+wchar_t CMyEdit::HexDigitTyped(wchar_t c, UINT keyVk) {
+    if (IsHexDigit(c)) return c;
+    if (keyVk >= 'A' && keyVk <= 'F') {
+        if (!IsCharAlphaW(c)) return 0;  // Ctrl+A..F's control characters
+        return static_cast<wchar_t>(IsCharUpperW(c) ? keyVk : keyVk - 'A' + 'a');
+    }
+    if (keyVk) return 0;
+    const size_t at = kRussianOnAtoF.find(c);
+    if (at == std::wstring_view::npos) return 0;
+    return static_cast<wchar_t>((at < 6 ? L'a' : L'A') + at % 6);
 }
 
 void CMyEdit::Attach(HWND edit, CMyEdit* next) {
@@ -22,6 +46,13 @@ void CMyEdit::Attach(HWND edit, CMyEdit* next) {
     SetWindowSubclass(edit, &CMyEdit::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
+UINT CMyEdit::TakeKeyOf(LPARAM charLParam) {
+    // TranslateMessage gives a WM_CHAR the lParam of its WM_KEYDOWN, scan code and all.
+    const UINT key = KeyScanOf(charLParam) == m_keyScan ? m_keyVk : 0;
+    m_keyVk = 0;
+    return key;
+}
+
 // Backspace and the control characters of Ctrl+Z and the like arrive as WM_CHAR too and are
 // dropped with every other character that is no hex digit: text goes with Delete or by typing
 // over a selection.
@@ -29,8 +60,15 @@ LRESULT CALLBACK CMyEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
                                        DWORD_PTR self) {
     CMyEdit* edit = reinterpret_cast<CMyEdit*>(self);
     switch (msg) {
+        case WM_KEYDOWN:
+            // VK_PACKET is no key: SendInput's KEYEVENTF_UNICODE (an on-screen keyboard) carries
+            // the character alone.
+            edit->m_keyVk = wParam == VK_PACKET ? 0 : static_cast<UINT>(wParam);
+            edit->m_keyScan = KeyScanOf(lParam);
+            break;
         case WM_CHAR: {
             const wchar_t c = static_cast<wchar_t>(wParam);
+            const UINT key = edit->TakeKeyOf(lParam);
             if (c == kCtrlV) {
                 // Ctrl+V comes as this character, not as the WM_PASTE of the context menu's
                 // Paste and Shift+Insert; it pastes the same way.
@@ -39,7 +77,9 @@ LRESULT CALLBACK CMyEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
             }
             // The edit control copies and cuts on these.
             if (c == kCtrlC || c == kCtrlX) break;
-            if (!IsHexDigit(c)) return 0;
+            const wchar_t digit = HexDigitTyped(c, key);
+            if (!digit) return 0;
+            wParam = digit;
             break;
         }
         case WM_PASTE:

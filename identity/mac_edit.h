@@ -14,14 +14,22 @@ class CMyEdit {
 
     // 0-9, a-f, A-F.
     static bool IsHexDigit(wchar_t c);
+    // The hex digit a typed character stands for, or 0 when it is refused. `keyVk`: the virtual
+    // key of the WM_KEYDOWN the character came from, 0 when there was none.
+    static wchar_t HexDigitTyped(wchar_t c, UINT keyVk);
 
   private:
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR data);
+    // The virtual key of the keydown `charLParam`'s WM_CHAR came from, if it was the last one
+    // seen; forgotten either way.
+    UINT TakeKeyOf(LPARAM charLParam);
     void PasteHexDigits();
     // `digits` into this field and, past its two, into the following ones.
     void Fill(const std::wstring& digits);
 
     HWND m_hWnd = nullptr;
     CMyEdit* m_pNext = nullptr;
+    UINT m_keyVk = 0;
+    UINT m_keyScan = 0;
 };

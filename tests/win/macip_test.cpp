@@ -201,6 +201,32 @@ TEST_F(MacIpPage, CtrlVPastesAWholeMacAndCtrlCCopies) {
     EXPECT_EQ(MacText(0), "1a") << "the byte copied, not the MAC pasted before";
 }
 
+// The Russian layout's letters on the keys marked A-F are those digits, in the case typed.
+TEST_F(MacIpPage, TheRussianLayoutTypesTheHexLettersOnItsKeys) {
+    UseWorkFolder(false);
+    theApp.m_strDevice = "ПЛК-110";
+    Next();
+    ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
+    const struct {
+        UINT vk;  // 0: a WM_CHAR with no key before it. The key decides: on a phonetic layout
+                  // Cyrillic а is on the A key, not on the F key as on ЙЦУКЕН.
+        wchar_t typed;
+        const char* field;
+    } cases[] = {
+        {'A', L'ф', "a"}, {'A', L'Ф', "A"}, {'B', L'и', "b"},     {'C', L'С', "C"},
+        {'D', L'в', "d"}, {'E', L'У', "E"}, {'F', L'а', "f"},     {'A', L'а', "a"},
+        {0, L'ф', "a"},   {0, L'И', "B"},   {0, L'с', "c"},       {0, L'В', "D"},
+        {0, L'у', "e"},   {0, L'А', "F"},   {'5', L'5', "5"},     {'G', L'g', ""},
+        {'Z', L'z', ""},  {0, L'g', ""},    {'G', L'п', ""},      {'Z', L'я', ""},
+        {0, L'п', ""},    {0, L'я', ""},    {VK_OEM_1, L'Ж', ""}, {0, L'Ж', ""},
+    };
+    for (const auto& c : cases) {
+        ClearMac();
+        Press(c.vk, c.typed);
+        EXPECT_EQ(MacText(0), c.field) << c.vk << " " << static_cast<int>(c.typed);
+    }
+}
+
 TEST_F(MacIpPage, DamagedIdentityFileIsNotTrustedAndTheIpStaysBlank) {
     UseWorkFolder(false);
     theApp.m_strDevice = "ПЛК-110";
