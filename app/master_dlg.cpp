@@ -3,6 +3,7 @@
 #include <dbt.h>
 
 #include "app/help_dlg.h"
+#include "app/messages.h"
 #include "app/tulm_app.h"
 #include "framework/text.h"
 #include "pages/page_picture.h"
@@ -96,8 +97,11 @@ void CMasterDlg::OnHelpButton() {
         CHelpDlg(HelpTextId(position)).DoModal(m_hWnd);
         return;
     }
+    // Windows Vista and later have no WinHelp: a help file left beside the program would
+    // otherwise leave the engineer with no help at all.
     if (!WinHelpW(m_hWnd, help.c_str(), HELP_CONTEXT, context)) {
-        AppMessageBox(m_hWnd, "Failed to launch help.");
+        AppMessageBox(m_hWnd, HelpFailedMessage(Narrow1251(help)).c_str());
+        CHelpDlg(HelpTextId(position)).DoModal(m_hWnd);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "app/master_dlg.h"
+#include "app/messages.h"
 #include "flash/controller_files.h"
 #include "flash/file_fetch.h"
 #include "framework/dialog.h"
@@ -69,7 +70,7 @@ int CTulmApp::ExitInstance() {
 bool CTulmApp::ReadConfig() {
     PlcConfig config;
     if (!ReadPlcIni("plc.ini", &config)) {
-        AppMessageBox(nullptr, "Невозможно открыть файл plc.ini");
+        AppMessageBox(nullptr, kPlcIniMissingText);
         return false;
     }
     m_strDevice = config.device;

@@ -166,7 +166,7 @@ bool CPortUpdate::DecideIdentity() {
     if (m_bRead) {
         mac = m_Reading.mac;
         ip = DottedIp(m_Reading.ip);
-        how = "считаны из ПЛК";
+        how = "считаны из контроллера";
     } else if (!MacKey(m_GivenMac).empty()) {
         mac = m_GivenMac;
         std::string kept;
@@ -192,7 +192,8 @@ bool CPortUpdate::DecideIdentity() {
     }
     // The controller's own reading decides over a MAC typed for it.
     if (m_bRead && !MacKey(m_GivenMac).empty() && MacKey(m_GivenMac) != MacKey(mac)) {
-        m_pLog->Note("--mac", MacText(m_GivenMac) + " не взят: из ПЛК считан " + MacText(mac));
+        m_pLog->Note("--mac",
+                     MacText(m_GivenMac) + " не взят: из контроллера считан " + MacText(mac));
     }
     if (!reason.empty()) {
         End(m_nReadResult == ResultDone ? ResultProtocol : m_nReadResult, reason);

@@ -39,20 +39,6 @@ const char kEngineCaption[] = "Обновления прошивки ";
 const char kRemoveJumperText[] = "Снимите джампер и нажмите OK!";
 const char kPressResetText[] = "Нажмите Reset на ПЛК и затем OK! ";
 
-std::string PortLostMessage(const std::string& port, bool kernelErased) {
-    const std::string lost =
-        "Связь с контроллером через " + port + " потеряна (адаптер отключен?). ";
-    if (!kernelErased) {
-        return lost +
-               "Прежняя прошивка контроллера не тронута: проверьте кабель и адаптер и начните "
-               "заново с первой страницы.";
-    }
-    return lost +
-           "Ядро контроллера уже стерто, он ждет прошивку в своем загрузчике: подключите адаптер "
-           "снова и пройдите помощник заново. MAC, IP и калибровка контроллера сохранены в "
-           "папке backup.";
-}
-
 std::string FormatReport(const std::string& received) {
     std::string report = received;
     const size_t start = report.find(kFormatDone);

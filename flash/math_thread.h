@@ -165,10 +165,6 @@ class CMathThread : public CMyThread {
 // "Форматирование завершено! Найдено 2 испорченной памяти!".
 std::string FormatReport(const std::string& received);
 
-// What the user is told when the port went away (ResultPortLost) in a run that had, or had
-// not yet, had the controller erase its kernel; `port` as the port page names it.
-std::string PortLostMessage(const std::string& port, bool kernelErased);
-
 // The caption of the engine's boxes, followed by the designation.
 extern const char kEngineCaption[];
 // The two manual steps' boxes: the user acts on the controller, then confirms.

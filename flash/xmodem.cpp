@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "app/messages.h"
 #include "flash/math_thread.h"
 
 namespace xmodem {
@@ -72,7 +73,7 @@ void CMathThread::AwaitBlockAccepted(int* refusals) {
     if (reply == kCan) {
         {
             CSingleLock lock(m_EngineLock);
-            Ui().ShowAppMessage("Неизвестная ошибку!");
+            Ui().ShowAppMessage(kUnknownErrorText);
         }
         RaiseResult(ResultProtocol);
     }

@@ -53,6 +53,13 @@ bool CIdentityKeeper::BackedUpIdentity(const std::string& mac, std::string* cont
     return !folder.empty() && CBackupStore::Load(folder, kIdentityName, content);
 }
 
+std::string CIdentityKeeper::LatestBackup(const std::string& mac) const {
+    if (!m_bStorage || mac.empty()) return std::string();
+    std::string folder = m_Store.Latest(mac, kIdentityName);
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    return folder;
+}
+
 CalibrationSource CIdentityKeeper::Confirm(const std::string& mac, bool deviceHasCalibration) {
     m_Source = CalibrationSource::None;
     m_strChosen.clear();
@@ -94,7 +101,7 @@ bool CIdentityKeeper::PrepareCalibrationFile() const {
 std::string CIdentityKeeper::DescribeSource() const {
     switch (m_Source) {
         case CalibrationSource::Reading:
-            return "считан из ПЛК";
+            return "считана из контроллера";
         case CalibrationSource::Backup:
             return "из резервной копии " + m_strRestoredFrom;
         case CalibrationSource::UserFile:

@@ -48,6 +48,10 @@ class CIdentityKeeper {
     // The identity file of the latest backup of this MAC; false when none is kept.
     bool BackedUpIdentity(const std::string& mac, std::string* content) const;
 
+    // The latest backup folder of this MAC that holds its identity file, without the trailing
+    // separator; empty when none is kept. Named in a box after a failed run.
+    std::string LatestBackup(const std::string& mac) const;
+
     // At Next, with the MAC the user confirmed (a MacKey, empty when the fields are not six
     // bytes): decides the calibration file. A calibration fetched by a reading whose identity
     // failed is backed up under this MAC now.
@@ -62,7 +66,7 @@ class CIdentityKeeper {
     }
 
     CalibrationSource Source() const { return m_Source; }
-    // The source in the run log's and the record's words ("считан из ПЛК", "нет", ...).
+    // The source in the run log's and the record's words ("считана из контроллера", "нет", ...).
     std::string DescribeSource() const;
     // The backup the calibration comes from (CalibrationSource::Backup).
     const std::string& RestoredFrom() const { return m_strRestoredFrom; }

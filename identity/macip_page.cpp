@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/messages.h"
 #include "app/tulm_app.h"
 #include "app/tulm_frame.h"
 #include "flash/controller_files.h"
@@ -12,22 +13,12 @@
 
 const char kReadingText[] = "Подождите...";
 const char kReadText[] = "\n\nMAC-адрес и IP, считанные из прибора:";
-// The first "МАС" is in Cyrillic letters, the second in Latin ones, as the users know it.
-const char kNotReadText[] =
-    "Считать данные из ПЛК не удалось. Введите МАС-адрес и IP прошиваемого ПЛК (MAC-адрес указан "
-    "на наклейке на корпусе контроллера)";
-
 const char kFormatNoteText[] =
     "(Функция форматирования Flash-диска приведет к полной потере всех данных и программ. "
     "Рекомендуеться проводить форматирование только в случае сбоя в работе Flash-диска ПЛК, когда "
     "данные уже частично или полностью потеряны.) ";
-const char kCalibrationAtRiskText[] =
-    "(Копии файла калибровки calib.inc этого контроллера у программы нет. Форматирование сотрет "
-    "его в контроллере, и восстановить его будет нельзя. Не форматируйте память, если контроллер "
-    "работал.)";
 
 namespace {
-const char kDataNotUpdatedText[] = "Папка data закрыта для записи. ";
 const int kMacIds[6] = {IDC_MAC1, IDC_MAC2, IDC_MAC3, IDC_MAC4, IDC_MAC5, IDC_MAC6};
 }  // namespace
 
@@ -95,8 +86,8 @@ void CThirdPage::OnWorkerEnded() {
     if (m_nPortProblem == 0) return;
     // Typing the MAC from the sticker would not help: the run could not use the port either.
     const std::string text = m_nPortProblem == ResultOpenFailed
-                                 ? "Не удалось открыть com порт!"
-                                 : PortLostMessage(m_strProblemPort, false);
+                                 ? std::string(kPortNotOpenedText)
+                                 : PortLostMessage(m_strProblemPort, LostWhile::Reading);
     m_nPortProblem = 0;
     MessageBox1251(m_hWnd, text, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (CNewTulmPage* port = m_pFrame->GetPageByDialogID(IDD_PORT)) m_pFrame->SetActivePage(port);
@@ -148,7 +139,7 @@ LRESULT CThirdPage::OnIdentityRead(WPARAM identityFetched, LPARAM calibrationFet
     if (!folder.empty()) {
         note += "Копия: " + folder.substr(0, folder.size() - 1);
     } else if (m_bRead) {
-        note += "Сохранить копию данных ПЛК не удалось.";
+        note += kBackupFailedText;
     }
     SetWindowText1251(m_BackupNote, note);
     UpdateFormatChoice();
@@ -209,11 +200,9 @@ void CThirdPage::FillIpFromBackup() {
 
 void CThirdPage::OnFormatClicked() {
     if (!IsFormatChecked() || !CalibrationAtRisk()) return;
-    const int answer = MessageBox1251(
-        m_hWnd,
-        "Копии файла калибровки calib.inc этого контроллера нет. Форматирование сотрет его, и "
-        "восстановить его будет нельзя.\n\nФорматировать память?",
-        kEngineCaption + theApp.m_strDevice, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    const int answer =
+        MessageBox1251(m_hWnd, kFormatConfirmText, kEngineCaption + theApp.m_strDevice,
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     if (answer != IDYES) SendMessageW(m_FormatCheck, BM_SETCHECK, BST_UNCHECKED, 0);
 }
 
@@ -266,8 +255,12 @@ const std::string* CThirdPage::ChosenCalibration() const {
 }
 
 std::string CThirdPage::DescribeReading() const {
-    return std::string(m_bRead ? "считаны из ПЛК" : "не считаны, введены вручную") + ", MAC " +
-           MacText(GetMacFields()) + ", IP " + GetDottedIp();
+    return std::string(m_bRead ? "считаны из контроллера" : "не считаны, введены вручную") +
+           ", MAC " + MacText(GetMacFields()) + ", IP " + GetDottedIp();
+}
+
+std::string CThirdPage::BackupFolder() const {
+    return m_pKeeper ? m_pKeeper->LatestBackup(MacKey(GetMacFields())) : std::string();
 }
 
 std::string CThirdPage::DescribeCalibration() const {
@@ -281,11 +274,10 @@ void CThirdPage::ConfirmIdentity() {
     // The engineer must know that the file comes from a copy, and from which day, before the
     // controller is erased.
     const std::string folder = Keeper().RestoredFrom();
-    MessageBox1251(m_hWnd,
-                   "Считать данные из ПЛК не удалось. В контроллер будет записан файл калибровки "
-                   "calib.inc из резервной копии от " +
-                       StampForUser(CBackupStore::StampOf(folder)) + " (" + folder + ").",
-                   kEngineCaption + theApp.m_strDevice, MB_OK | MB_ICONINFORMATION);
+    MessageBox1251(
+        m_hWnd,
+        CalibrationFromBackupMessage(m_bRead, StampForUser(CBackupStore::StampOf(folder)), folder),
+        kEngineCaption + theApp.m_strDevice, MB_OK | MB_ICONINFORMATION);
 }
 
 bool CThirdPage::IsFormatChecked() const {
@@ -295,13 +287,13 @@ bool CThirdPage::IsFormatChecked() const {
 bool CThirdPage::IsInputComplete() {
     for (const CMyEdit& field : m_MacByte) {
         if (GetWindowTextLengthW(field.GetSafeHwnd()) == 0) {
-            MessageBox1251(m_hWnd, "Не ввели MAC адрес!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+            MessageBox1251(m_hWnd, kNoMacText, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
             return false;
         }
     }
     DWORD address = 0;
     if (GetIpAddress(&address) != 4) {
-        MessageBox1251(m_hWnd, "Не ввели IP!", "Ошибка", MB_OK | MB_ICONEXCLAMATION);
+        MessageBox1251(m_hWnd, kNoIpText, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     ConfirmIdentity();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/messages.h"
 #include "app/worker_report.h"
 #include "identity/identity_file.h"
 #include "identity/identity_keeper.h"
@@ -41,6 +42,8 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
     // For the run log: how the identity came about, and the calibration's source.
     std::string DescribeReading() const;
     std::string DescribeCalibration() const;
+    // The latest backup of the MAC in the fields; empty when none is kept.
+    std::string BackupFolder() const;
     // Any thread: asks the check box by a window message.
     bool IsFormatChecked() const;
 
@@ -107,6 +110,4 @@ class CThirdPage : public CWorkerPage, public IReaderUi {
 
 extern const char kReadingText[];
 extern const char kReadText[];
-extern const char kNotReadText[];
 extern const char kFormatNoteText[];
-extern const char kCalibrationAtRiskText[];

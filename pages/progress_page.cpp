@@ -16,82 +16,6 @@
 
 namespace {
 
-// A SHA256SUMS fault: the engineer is told which file, both sums, and where good images come
-// from; nothing has been sent, so the controller is as it was.
-std::string SumsFaultMessage(const std::string& file, FileFault fault, const std::string& expected,
-                             const std::string& actual) {
-    const std::string retake =
-        "Возьмите образы и SHA256SUMS заново из выпуска программы. "
-        "Прошивка не начиналась, контроллер не тронут.";
-    switch (fault) {
-        case FileFault::SumMismatch:
-            return "Файл " + file + " не совпадает с опубликованным.\nSHA-256 в " + kImageSums +
-                   ":\n" + expected + "\nSHA-256 файла:\n" + actual +
-                   "\nОбраз поврежден или это не тот образ, что выпущен. " + retake;
-        case FileFault::NotInSums:
-            return "Файла " + file + " нет в списке " + kImageSums + " (SHA-256 файла:\n" + actual +
-                   ").\nЭто не тот образ, что выпущен, или список неполон. " + retake;
-        case FileFault::SumsMalformed:
-            return "В файле " + file + " нет ни одной строки с суммой SHA-256. " + retake;
-        default:
-            return "Не удалось вычислить SHA-256 файла " + file +
-                   ": образ нельзя проверить. Прошивка не начиналась.";
-    }
-}
-
-}  // namespace
-
-std::string ResultMessage(int code, const std::string& file, FileFault fault,
-                          const std::string& port, bool kernelErased,
-                          const std::string& expectedSum, const std::string& actualSum) {
-    switch (code) {
-        case ResultPortLost:
-            return PortLostMessage(port, kernelErased);
-        case ResultDone:
-        case ResultStopped:
-            return std::string();
-        case ResultNoAnswer:
-            return "Контроллер не отвечает!";
-        case ResultOpenFailed:
-            return "Не удалось открыть com порт!";
-        case ResultBadFile:
-            switch (fault) {
-                case FileFault::CannotOpen:
-                    return "Не удалось открыть файл " + file + ". Прошивка остановлена.";
-                case FileFault::CannotRead:
-                    return "Не удалось прочитать файл " + file + ". Прошивка остановлена.";
-                case FileFault::NameTooLong:
-                    return "Слишком длинное имя файла " + file +
-                           " для контроллера. Прошивка остановлена.";
-                case FileFault::HashFailed:
-                case FileFault::SumMismatch:
-                case FileFault::NotInSums:
-                case FileFault::SumsMalformed:
-                    return SumsFaultMessage(file, fault, expectedSum, actualSum);
-                case FileFault::CannotWrite:
-                case FileFault::DiffersOnController:
-                case FileFault::NotReadBack:
-                case FileFault::None:
-                    break;
-            }
-            return "Не удалось записать файл " + file + ". Прошивка не начиналась.";
-        case ResultCheckFailed:
-            if (fault == FileFault::NotReadBack) {
-                return "Не удалось прочитать из контроллера файл " + file +
-                       " для проверки записи. Проверьте кабель и повторите прошивку.";
-            }
-            return "Контроллер сохранил файл " + file +
-                   " с ошибками, и повторная запись не помогла. Повторите прошивку с "
-                   "форматированием памяти; если ошибка повторится, контроллер неисправен.";
-        default:
-            return "Возникли ошибки, попробуйте еще раз.";
-    }
-}
-
-namespace {
-
-const char kTraceNamed[] = "\n\nЗапись обмена с контроллером для службы поддержки: ";
-
 // The box names the whole path: the user has to find the file to send it.
 std::string FullPath1251(const std::string& path) {
     const std::wstring wide = Widen1251(path);
@@ -141,6 +65,7 @@ void CFourthPage::OnPageShown() {
     g_pMathThread = new CMathThread(*this);
     m_RunStart = std::chrono::steady_clock::now();
     m_Attempt = AttemptRecord();
+    m_Outcome = RunOutcome();
     m_Attempt.started = std::time(nullptr);
     m_Attempt.program = "plcflash.exe";
     m_Attempt.computer = ComputerName();
@@ -166,6 +91,7 @@ void CFourthPage::OnPageShown() {
         }
         m_Attempt.calibration = page.DescribeCalibration();
         m_Attempt.formatAsked = page.IsFormatChecked();
+        m_Outcome.backupFolder = page.BackupFolder();
     }
     if (!dataUpdated) {
         m_pRunLog->Note("Папка data",
@@ -173,9 +99,7 @@ void CFourthPage::OnPageShown() {
                         "памяти программы");
     }
     SetWindowText1251(m_StatusText,
-                      dataUpdated ? "Идет прошивка прибора!"
-                                  : "Идет прошивка прибора!\nПапку data обновить не удалось: в "
-                                    "контроллер записываются файлы из памяти программы.");
+                      dataUpdated ? "Идет прошивка прибора!" : kFlashingFromMemoryText);
     m_pFrame->SetPageButtons(FALSE, true, FALSE, FALSE);
     AcceptReports();
     g_pMathThread->SetDevice(theApp.m_strDevice);
@@ -191,14 +115,14 @@ void CFourthPage::OnPageShown() {
 LRESULT CFourthPage::OnWorkerResult(WPARAM, LPARAM code) {
     if (g_pMathThread) m_Attempt.images = g_pMathThread->ImageSums();
     if (g_pMathThread && (code == ResultBadFile || code == ResultCheckFailed)) {
-        m_strFaultyFile = g_pMathThread->GetFaultyFile();
-        m_Fault = g_pMathThread->GetFault();
-        m_strExpectedSum = g_pMathThread->GetExpectedSum();
-        m_strActualSum = g_pMathThread->GetActualSum();
+        m_Outcome.file = g_pMathThread->GetFaultyFile();
+        m_Outcome.fault = g_pMathThread->GetFault();
+        m_Outcome.expectedSum = g_pMathThread->GetExpectedSum();
+        m_Outcome.actualSum = g_pMathThread->GetActualSum();
     }
     if (g_pMathThread && code == ResultPortLost) {
-        m_strLostPort = "COM" + std::to_string(g_pMathThread->GetPortNumberValue());
-        m_bKernelErased = g_pMathThread->KernelErased();
+        m_Outcome.port = "COM" + std::to_string(g_pMathThread->GetPortNumberValue());
+        m_Outcome.kernelErased = g_pMathThread->KernelErased();
     }
     // The engine's thread waits inside this report; the rest happens once it has ended.
     EndRun(static_cast<int>(code));
@@ -214,11 +138,11 @@ void CFourthPage::OnWorkerEnded() {
     CMathThread* engine = g_pMathThread;
     g_pMathThread = nullptr;
     DisposeEndedWorker(engine);
-    const std::string message = ResultMessage(m_nResult, m_strFaultyFile, m_Fault, m_strLostPort,
-                                              m_bKernelErased, m_strExpectedSum, m_strActualSum);
+    m_Outcome.code = m_nResult;
+    const std::string message = ResultMessage(m_Outcome);
     const std::string trace = KeepRunTrace(message);
     WriteRunLog(message);
-    const std::string box = trace.empty() ? message : message + kTraceNamed + trace;
+    const std::string box = trace.empty() ? message : message + kTraceNamedText + trace;
     if (!message.empty()) MessageBox1251(m_hWnd, box, "Ошибка", MB_OK | MB_ICONEXCLAMATION);
     if (m_nResult == ResultDone) {
         m_pFrame->ActivateNextPage();

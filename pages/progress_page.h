@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/messages.h"
 #include "app/worker_report.h"
 #include "flash/attempt_record.h"
 #include "flash/math_thread.h"
@@ -57,23 +58,11 @@ class CFourthPage : public CWorkerPage, public IEngineUi {
     int m_nResult = 0;
     // The engine reports after every block; the bar only needs to hear of a new position.
     std::atomic<uint32_t> m_nShownPosition{0};
-    std::string m_strFaultyFile;
-    FileFault m_Fault = FileFault::None;
-    std::string m_strExpectedSum;
-    std::string m_strActualSum;
-    std::string m_strLostPort;
-    bool m_bKernelErased = false;
+    // What the engine told of its end, and where the controller's files are kept: the box.
+    RunOutcome m_Outcome;
     std::shared_ptr<CRunLog> m_pRunLog;
     // The run's row in plcflash-history.csv, filled as the run goes.
     AttemptRecord m_Attempt;
     std::chrono::steady_clock::time_point m_RunStart;
     std::shared_ptr<CLineTrace> m_pTrace;
 };
-
-// The box text for a run's result code; empty for success and Cancel. `file` and `fault`
-// describe a file the run could not use (code 11), with the published and the image's own
-// SHA-256 for a sums fault; `port` and `kernelErased` a port lost under way (code 13).
-std::string ResultMessage(int code, const std::string& file, FileFault fault,
-                          const std::string& port = std::string(), bool kernelErased = false,
-                          const std::string& expectedSum = std::string(),
-                          const std::string& actualSum = std::string());

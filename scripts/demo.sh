@@ -43,10 +43,13 @@ fi
 
 # Headless: the good run, driven from outside. Wine's own desktop window draws the title bars
 # that Xvfb, having no window manager, would not.
-rm -rf "$SHOTS" && mkdir -p "$SHOTS" "$RUN_DIR/demo-e2e"
+# The run's pictures land apart first: docs/screens also holds pictures this run does not take
+# (scripts/screens.sh).
+PICTURES=$RUN_DIR/demo-pictures
+rm -rf "$PICTURES" && mkdir -p "$SHOTS" "$PICTURES" "$RUN_DIR/demo-e2e"
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
-export PLCFLASH_SCREENSHOTS=$(winepath -w "$SHOTS")
+export PLCFLASH_SCREENSHOTS=$(winepath -w "$PICTURES")
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/demo-e2e")
 export E2E_PORT_GOOD=COM3
 # The driver waits on what the controller logs, where the test rig keeps it.
@@ -57,11 +60,16 @@ rm -f "$result" "$RUN_DIR/demo-figures.txt"
 wine explorer /desktop=plcflash,640x480 "$BUILD_WIN/tests/win/plcflash_e2e.exe" \
     --gtest_filter=EndToEnd.GoodRunOfA317 --gtest_output="xml:$(winepath -w "$result")" \
     >"$RUN_DIR/demo-driver.log" 2>&1 || true
-for bmp in "$SHOTS"/*.bmp; do
+for bmp in "$PICTURES"/GoodRunOfA317-[0-9]*.bmp; do
     [ -e "$bmp" ] || continue
     name=$(basename "$bmp" .bmp)
-    convert "$bmp" "$SHOTS/${name#GoodRunOfA317-}.png" && rm "$bmp"
+    convert "$bmp" "$SHOTS/${name#GoodRunOfA317-}.png"
 done
+# The first two boxes of the run: the two manual steps.
+[ -e "$PICTURES/GoodRunOfA317-box-1.bmp" ] &&
+    convert "$PICTURES/GoodRunOfA317-box-1.bmp" "$SHOTS/05a-box-remove-jumper.png"
+[ -e "$PICTURES/GoodRunOfA317-box-2.bmp" ] &&
+    convert "$PICTURES/GoodRunOfA317-box-2.bmp" "$SHOTS/05b-box-press-reset.png"
 if ! grep -q 'failures="0"' "$result" 2>/dev/null; then
     tr -d '\r' <"$RUN_DIR/demo-driver.log" | iconv -f CP1251 -t UTF-8 -c | tail -n 40 >&2
     echo "the demo run failed" >&2

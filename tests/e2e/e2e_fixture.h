@@ -86,6 +86,7 @@ class EndToEnd : public ::testing::Test {
     void Launch() {
         ASSERT_TRUE(m_driver.Launch(m_install + "\\plcflash.exe"));
         m_boxes = std::make_unique<BoxWatcher>(m_driver.Pid());
+        m_boxes->PictureBoxes(m_driver.ShotFolder(), m_driver.ShotPrefix());
     }
 
     // Welcome, the port page with `port` chosen, and the MAC/IP page once its reading is over.

@@ -211,11 +211,13 @@ TEST_F(EndToEnd, DataFileWithATooLongNameStopsTheRunBeforeAnythingIsSent) {
     ASSERT_NO_FATAL_FAILURE(RunTo(Page::Welcome, 60000));
     const auto errors = BoxesCaptioned("Ошибка");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text.rfind("Слишком длинное имя файла " + name +
-                                       " для контроллера. Прошивка остановлена." + kTraceNamed,
-                                   0),
-              0u)
+    EXPECT_EQ(
+        errors[0].text.rfind(
+            "Слишком длинное имя файла " + name + " для контроллера. Прошивка остановлена.", 0),
+        0u)
         << errors[0].text;
+    EXPECT_NE(errors[0].text.find("его прошивка цела"), std::string::npos) << errors[0].text;
+    EXPECT_NE(errors[0].text.find(kTraceNamed), std::string::npos) << errors[0].text;
     EXPECT_TRUE(FileNames(Sim("check") + "\\images").empty()) << "nothing was uploaded";
     // Since its restart the boot loader has only asked for an image (and started over when
     // nobody sent one): it never heard from the run.

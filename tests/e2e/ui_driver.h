@@ -59,6 +59,8 @@ class UiDriver {
         m_shots = folder;
         m_shotPrefix = prefix;
     }
+    const std::string& ShotFolder() const { return m_shots; }
+    const std::string& ShotPrefix() const { return m_shotPrefix; }
 
     bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
     // Looks at `done` every 50 ms until it holds; false after `ms` or when the program ended.
@@ -77,6 +79,7 @@ class UiDriver {
     DWORD m_started = 0;
     std::string m_shots;
     std::string m_shotPrefix;
+
     int m_shotNumber = 0;
     uint64_t m_peakWorkingSet = 0;
 };

@@ -51,7 +51,7 @@ TEST_F(Assistant, HelpWithoutAHelpFileOpensThePagesOwnText) {
         int position;
         UINT dialog;
         const char* title;
-    } pages[] = {{0, IDD_WELCOME, "Программа обновления прошивки ПЛК"},
+    } pages[] = {{0, IDD_WELCOME, "Программа обновления прошивки контроллера"},
                  {1, IDD_PORT, "Выбор COM-порта"},
                  {3, IDD_JUMPER, "Джампер и кнопка Reset"},
                  {2, IDD_MACIP, "MAC-адрес и IP"}};

@@ -1,4 +1,4 @@
-// The progress page: the box for each result code, and whole runs from the jumper page against
+// The progress page: whole runs from the jumper page against
 // a simulated controller (PLCSIM_RUN_PORT, which restarts its boot loader after each run).
 #include <algorithm>
 #include <sstream>
@@ -14,68 +14,6 @@
 #include "pages/progress_page.h"
 
 namespace {
-
-TEST(ProgressPage, ResultMessages) {
-    struct Case {
-        int code;
-        FileFault fault;
-        std::string text;
-    };
-    const std::string other = "Возникли ошибки, попробуйте еще раз.";
-    const Case cases[] = {
-        {ResultDone, FileFault::None, ""},
-        {ResultStopped, FileFault::None, ""},
-        {ResultNoAnswer, FileFault::None, "Контроллер не отвечает!"},
-        {ResultOpenFailed, FileFault::None, "Не удалось открыть com порт!"},
-        {ResultNakLimit, FileFault::None, other},
-        {ResultProtocol, FileFault::None, other},
-        {ResultIoError, FileFault::None, other},
-        {ResultBadFile, FileFault::CannotOpen,
-         "Не удалось открыть файл data\\x.bin. Прошивка остановлена."},
-        {ResultBadFile, FileFault::NameTooLong,
-         "Слишком длинное имя файла data\\x.bin для контроллера. Прошивка остановлена."},
-        {ResultBadFile, FileFault::CannotWrite,
-         "Не удалось записать файл data\\x.bin. Прошивка не начиналась."},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ResultMessage(c.code, "data\\x.bin", c.fault), c.text) << c.code;
-    }
-    // A SHA256SUMS fault: the file, the sums there are, and where good images come from.
-    const std::string published(64, 'a'), own(64, 'b');
-    const struct {
-        FileFault fault;
-        std::string file;
-        std::vector<std::string> parts;
-    } sums[] = {
-        {FileFault::SumMismatch,
-         "system\\Ethernet.bin",
-         {"Файл system\\Ethernet.bin не совпадает", published, own, "заново из выпуска",
-          "Прошивка не начиналась"}},
-        {FileFault::NotInSums,
-         "system\\Floader.bin",
-         {"Файла system\\Floader.bin нет в списке system\\SHA256SUMS", own, "заново из выпуска"}},
-        {FileFault::SumsMalformed,
-         "system\\SHA256SUMS",
-         {"В файле system\\SHA256SUMS нет ни одной строки", "заново из выпуска"}},
-    };
-    for (const auto& c : sums) {
-        const std::string text = ResultMessage(ResultBadFile, c.file, c.fault, "", false,
-                                               c.fault == FileFault::SumMismatch ? published : "",
-                                               c.fault == FileFault::SumsMalformed ? "" : own);
-        for (const std::string& part : c.parts) {
-            EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
-        }
-    }
-    // A port lost under way: named, and what it means for the controller in that phase.
-    const std::string before = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", false);
-    const std::string after = ResultMessage(ResultPortLost, "", FileFault::None, "COM7", true);
-    for (const std::string& text : {before, after}) {
-        EXPECT_EQ(text.rfind("Связь с контроллером через COM7 потеряна", 0), 0u) << text;
-    }
-    EXPECT_NE(before.find("Прежняя прошивка контроллера не тронута"), std::string::npos) << before;
-    EXPECT_NE(after.find("ждет прошивку в своем загрузчике"), std::string::npos) << after;
-    EXPECT_NE(after.find("backup"), std::string::npos) << after;
-}
 
 class ProgressRun : public Assistant {
   protected:
@@ -158,7 +96,7 @@ TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
     ASSERT_TRUE(PumpUntil([this] { return BarPosition() > 30 || RunEnded(); }, 120000));
     Shot("progress");
     // Help in the middle of the run: the page's own help, while the run goes on beneath it.
-    EXPECT_EQ(PressHelp(m_dlg.GetSafeHwnd()).text.rfind("Прошивка\r\n", 0), 0u);
+    EXPECT_EQ(PressHelp(m_dlg.GetSafeHwnd()).text.rfind("Обновление прошивки\r\n", 0), 0u);
     ASSERT_TRUE(PumpUntil([this] { return RunEnded(); }, 180000))
         << GetWindowText1251(m_dlg.m_FourthPage.m_StatusText) << ", bar at " << BarPosition()
         << ", boxes " << boxes.Boxes().size();
@@ -194,6 +132,7 @@ TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {
 // sums before the port is even opened (COM30 cannot be), and the assistant starts again.
 TEST_F(ProgressRun, SumMismatchShowsBothSumsBeforeThePortIsOpened) {
     BoxWatcher boxes;
+    boxes.PictureBoxes(EnvText("PLCFLASH_SCREENSHOTS"), "sum-mismatch");
     std::string kernel, kernelSum;
     const std::string published(64, 'e');
     ASSERT_NO_FATAL_FAILURE(StartRunOn("COM30", [&] {
@@ -220,6 +159,7 @@ TEST_F(ProgressRun, SumMismatchShowsBothSumsBeforeThePortIsOpened) {
 // of the folder going.
 TEST_F(ProgressRun, AFailedRunNamesItsTraceInTheBox) {
     BoxWatcher boxes;
+    boxes.PictureBoxes(EnvText("PLCFLASH_SCREENSHOTS"), "trace-named");
     ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_TRACE_PORT")));
     // Earlier runs' traces, and files that only look like ours; the run takes over 7 s to fail.
     CreateDirectoryA("trace", nullptr);

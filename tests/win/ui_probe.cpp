@@ -1,5 +1,6 @@
 #include "ui_probe.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "framework/text.h"
@@ -35,13 +36,16 @@ bool IsMessageBox(HWND hwnd) {
 }  // namespace
 
 std::string WindowText(HWND hwnd) {
-    wchar_t text[4096] = {};
-    DWORD_PTR got = 0;
     // Not SMTO_ABORTIFHUNG: a box's thread is the engine's, which pumps no messages before the
     // box and so looks hung to Wine for a moment after the box appears.
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
-                        &got);
-    return Narrow1251(text);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length);
+    // A help page runs to several thousand characters.
+    std::vector<wchar_t> text(std::max<size_t>(length, 4095) + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_NORMAL, 5000, &got);
+    return Narrow1251(text.data());
 }
 
 HWND FindTopWindow(DWORD pid, bool (*accept)(HWND)) {
@@ -113,6 +117,18 @@ void BoxWatcher::Watch() {
         HWND box = FindMessageBox(m_pid);
         if (box) {
             if (m_onBox) m_onBox(m_context);
+            std::string picture;
+            {
+                std::lock_guard<std::mutex> again(m_lock);
+                if (!m_pictures.empty()) {
+                    picture = m_pictures + std::to_string(m_boxes.size() + 1) + ".bmp";
+                }
+            }
+            if (!picture.empty()) {
+                RedrawWindow(box, nullptr, nullptr,
+                             RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+                SaveWindowPicture(box, picture);
+            }
             SeenBox seen = AnswerMessageBox(box, m_answer);
             hold.lock();
             m_boxes.push_back(seen);
@@ -123,6 +139,11 @@ void BoxWatcher::Watch() {
         // Message boxes come and go at human speed: looking twenty times a second is plenty.
         m_changed.wait_for(hold, std::chrono::milliseconds(50), [this] { return m_stop; });
     }
+}
+
+void BoxWatcher::PictureBoxes(const std::string& folder, const std::string& prefix) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_pictures = folder.empty() ? std::string() : folder + "\\" + prefix + "-box-";
 }
 
 std::vector<SeenBox> BoxWatcher::Boxes() {

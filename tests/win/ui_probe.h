@@ -42,6 +42,9 @@ class BoxWatcher {
     std::vector<SeenBox> Boxes();
     // The button pressed from now on (IDOK unless told).
     void SetAnswer(int answer) { m_answer = answer; }
+    // From now on each box is pictured before it is answered, as `folder\prefix-box-N.bmp`:
+    // what the boxes look like goes into the pictures of the user's documentation.
+    void PictureBoxes(const std::string& folder, const std::string& prefix);
     // Waits (bounded) until `count` boxes have been answered.
     bool WaitForBoxes(size_t count, DWORD ms);
 
@@ -55,6 +58,7 @@ class BoxWatcher {
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<SeenBox> m_boxes;
+    std::string m_pictures;  // folder\prefix-box-, empty: no pictures
     bool m_stop = false;
     std::thread m_thread;
 };
