@@ -127,6 +127,7 @@ void BoxWatcher::Watch() {
             if (!picture.empty()) {
                 RedrawWindow(box, nullptr, nullptr,
                              RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+                Sleep(300);  // painted by the box's own thread, maybe in another process
                 SaveWindowPicture(box, picture);
             }
             SeenBox seen = AnswerMessageBox(box, m_answer);
