@@ -5,6 +5,7 @@
 #include "app/help_dlg.h"
 #include "app/messages.h"
 #include "app/tulm_app.h"
+#include "framework/long_path.h"
 #include "framework/text.h"
 #include "pages/page_picture.h"
 #include "res/resource.h"
@@ -88,12 +89,10 @@ void CMasterDlg::OnHelpButton() {
     const int position = GetPageIndex(GetActivePage());
     const UINT context = HelpContext(position);
     if (!context) return;
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring help = path;
+    std::wstring help = ModulePath();
     const size_t dot = help.find_last_of(L'.');
     help = (dot == std::wstring::npos ? help : help.substr(0, dot)) + L".HLP";
-    if (GetFileAttributesW(help.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(Win32Path(help).c_str()) == INVALID_FILE_ATTRIBUTES) {
         CHelpDlg(HelpTextId(position)).DoModal(m_hWnd);
         return;
     }

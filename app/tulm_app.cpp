@@ -7,6 +7,7 @@
 #include "flash/file_fetch.h"
 #include "framework/dialog.h"
 #include "framework/file.h"
+#include "framework/long_path.h"
 #include "identity/backup.h"
 
 CTulmApp theApp;
@@ -23,11 +24,7 @@ namespace {
 // "W" function: the "A" one gives "?" for every character of the name that the ANSI code page
 // lacks, and a path that opens nothing.
 std::wstring ExecutableFolder() {
-    // MAX_PATH is enough: a longer folder could not become the current one either.
-    wchar_t path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::wstring();  // failed, or cut short
-    const std::wstring whole(path, n);
+    const std::wstring whole = ModulePath();
     const size_t slash = whole.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : whole.substr(0, slash + 1);
 }
@@ -35,10 +32,12 @@ std::wstring ExecutableFolder() {
 }  // namespace
 
 BOOL CTulmApp::InitInstance() {
-    // Every file the program names is relative to its folder from here on, so the "A" file
-    // functions work whatever the folder is called.
+    // Every file the program names is relative to its folder from here on, whatever the folder
+    // is called and however deep it lies. The current directory follows where it can: Windows
+    // refuses one longer than MAX_PATH, and the file functions do not need it.
     m_strAppDir = ExecutableFolder();
-    if (m_strAppDir.empty() || !SetCurrentDirectoryW(m_strAppDir.c_str())) m_strAppDir.clear();
+    SetRelativeBase(m_strAppDir);
+    if (!m_strAppDir.empty()) SetCurrentDirectoryW(m_strAppDir.c_str());
 
     if (!ReadConfig()) return FALSE;
 

@@ -50,6 +50,8 @@ CNewTulmPage* CNewTulmDialog::GetPageByDialogID(UINT dialogId) const {
 }
 
 BOOL CNewTulmDialog::OnInitDialog() {
+    m_nDpi = WindowDpi(m_hWnd);
+    KeepOwnDialogLayout(m_hWnd);
     // The dialog manager's keyboard navigation then enters the page dialogs too.
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE,
                       GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
@@ -73,6 +75,9 @@ BOOL CNewTulmDialog::ActivatePage(CNewTulmPage* page) {
         if (!page->Create(m_hWnd)) return FALSE;
         page->m_bCreated = TRUE;
         page->m_pFrame = this;
+        // Made at the DPI Windows gave it; the assistant may have moved to another since.
+        const UINT made = WindowDpi(page->GetSafeHwnd());
+        if (made != m_nDpi) ScalePage(page, made);
         if (!page->OnPageCreated()) return FALSE;
     }
     if (!DeactivatePage()) return FALSE;
@@ -220,8 +225,49 @@ INT_PTR CNewTulmDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
     } else if (msg == WM_DESTROY) {
         for (CNewTulmPage* page : m_PageList) DestroyPage(page);
+    } else if (msg == WM_DPICHANGED) {
+        OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
     }
     return CDialog::WindowProc(msg, wParam, lParam);
+}
+
+void CNewTulmDialog::ScalePage(CNewTulmPage* page, UINT from) {
+    HWND window = page->GetSafeHwnd();
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, 0, 0,
+                 MulDiv(r.right - r.left, static_cast<int>(m_nDpi), static_cast<int>(from)),
+                 MulDiv(r.bottom - r.top, static_cast<int>(m_nDpi), static_cast<int>(from)),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const HFONT own[] = {page->m_HeadingFont, page->m_TextFont};
+    ScaleChildWindows(window, from, m_nDpi, &m_ScaledFonts, own, 2);
+    page->OnDpiChanged(from, m_nDpi);
+}
+
+void CNewTulmDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    if (dpi == 0) return;
+    const UINT from = m_nDpi;
+    if (dpi != from) {
+        // Every control, the pages and theirs, grows or shrinks by the same ratio, each
+        // keeping the dialog's font at the new size; the pages' own fonts and pictures follow.
+        std::vector<HFONT> own;
+        for (CNewTulmPage* page : m_PageList) {
+            if (!page->m_bCreated) continue;
+            own.push_back(page->m_HeadingFont);
+            own.push_back(page->m_TextFont);
+        }
+        ScaleChildWindows(m_hWnd, from, dpi, &m_ScaledFonts, own.data(), own.size());
+        m_nDpi = dpi;
+        for (CNewTulmPage* page : m_PageList) {
+            if (page->m_bCreated) page->OnDpiChanged(from, dpi);
+        }
+    }
+    // Windows suggests where the window keeps its place under the pointer at the new size.
+    SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 BOOL CNewTulmDialog::PreTranslateMessage(MSG* msg) {

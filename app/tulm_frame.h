@@ -8,6 +8,7 @@
 
 #include "app/tulm_page.h"
 #include "framework/dialog.h"
+#include "framework/dpi.h"
 
 class CNewTulmDialog : public CDialog {
   public:
@@ -58,6 +59,9 @@ class CNewTulmDialog : public CDialog {
     static constexpr int kJumperPosition = 3;
     static constexpr int kProgressPosition = 4;
 
+    // The DPI the assistant is laid out for.
+    UINT Dpi() const { return m_nDpi; }
+
   protected:
     BOOL OnInitDialog() override;
     void OnCancel() override;
@@ -75,7 +79,14 @@ class CNewTulmDialog : public CDialog {
     UINT m_nPlaceholderID = 0;
 
   private:
+    // WM_DPICHANGED: the window moved to a monitor of another scaling.
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    // A page made at `from` DPI, laid out for the assistant's.
+    void ScalePage(CNewTulmPage* page, UINT from);
     void EnableButton(int id, BOOL enable);
     void MoveFocusOff(int id);
     bool IsDefaultLooking(HWND button) const;
+
+    UINT m_nDpi = kBaseDpi;
+    CScaledFonts m_ScaledFonts;
 };

@@ -1,6 +1,7 @@
 #include "app/tulm_page.h"
 
 #include "app/tulm_frame.h"
+#include "framework/dpi.h"
 #include "res/resource.h"
 
 namespace {
@@ -21,9 +22,41 @@ CNewTulmPage::~CNewTulmPage() {
 }
 
 BOOL CNewTulmPage::OnInitDialog() {
-    m_HeadingFont = BoldSansSerif(20);
-    m_TextFont = BoldSansSerif(16);
+    // Heights in pixels: scaled, or the text would shrink against the dialog at 125-200 %.
+    MakeFonts(WindowDpi(m_hWnd));
+    KeepOwnDialogLayout(m_hWnd);
     return TRUE;
+}
+
+void CNewTulmPage::MakeFonts(UINT dpi) {
+    if (m_HeadingFont) DeleteObject(m_HeadingFont);
+    if (m_TextFont) DeleteObject(m_TextFont);
+    m_HeadingFont = BoldSansSerif(ScaleToDpi(20, dpi));
+    m_TextFont = BoldSansSerif(ScaleToDpi(16, dpi));
+}
+
+void CNewTulmPage::UseHeadingFont(HWND control) {
+    m_FontUsers.emplace_back(control, true);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_HeadingFont), TRUE);
+}
+
+void CNewTulmPage::UseTextFont(HWND control) {
+    m_FontUsers.emplace_back(control, false);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_TextFont), TRUE);
+}
+
+void CNewTulmPage::OnDpiChanged(UINT from, UINT to) {
+    const HFONT oldHeading = m_HeadingFont, oldText = m_TextFont;
+    m_HeadingFont = m_TextFont = nullptr;
+    MakeFonts(to);
+    for (const auto& [control, heading] : m_FontUsers) {
+        SendMessageW(control, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(heading ? m_HeadingFont : m_TextFont), TRUE);
+    }
+    // Deleted only once no control holds them.
+    if (oldHeading) DeleteObject(oldHeading);
+    if (oldText) DeleteObject(oldText);
+    m_Picture.Rescale(from, to);
 }
 
 BOOL CNewTulmPage::PreTranslateMessage(MSG* msg) {

@@ -5,7 +5,11 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 #include "framework/dialog.h"
+#include "pages/page_picture.h"
 
 class CNewTulmDialog;
 
@@ -27,8 +31,18 @@ class CNewTulmPage : public CDialog {
     virtual LRESULT QueryNextTarget() { return 0; }
     virtual BOOL QueryFinish() { return TRUE; }
 
+    // The page's bold fonts (20 and 16 pixels at 100 %, at the page's DPI) set on `control`,
+    // and set again when the DPI changes.
+    void UseHeadingFont(HWND control);
+    void UseTextFont(HWND control);
+    // The frame has scaled every window of the page from `from` to `to` DPI: the page's own
+    // fonts and picture follow.
+    virtual void OnDpiChanged(UINT from, UINT to);
+
     HFONT m_HeadingFont = nullptr;
     HFONT m_TextFont = nullptr;
+    // The picture at the page's left.
+    CPagePicture m_Picture;
     CNewTulmDialog* m_pFrame = nullptr;
     BOOL m_bCreated = FALSE;
     BOOL m_bActive = FALSE;
@@ -40,4 +54,10 @@ class CNewTulmPage : public CDialog {
     // assistant.
     void OnCancel() override {}
     void OnOK() override {}
+
+  private:
+    void MakeFonts(UINT dpi);
+
+    // The controls given a font of the page's: true for the heading font.
+    std::vector<std::pair<HWND, bool>> m_FontUsers;
 };

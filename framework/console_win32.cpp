@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "framework/console.h"
+#include "framework/long_path.h"
 #include "framework/sync.h"
 
 namespace {
@@ -35,7 +36,16 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 bool EnterFolder(const std::string& folder) {
-    return SetCurrentDirectoryA(folder.c_str()) != FALSE;
+    // The file functions take their relative paths from the folder itself: Windows refuses a
+    // current directory longer than MAX_PATH, which is then left as it is.
+    const std::wstring whole = Win32Path(folder);
+    const DWORD attributes = GetFileAttributesW(whole.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    SetRelativeBase(DisplayPath(whole));
+    SetCurrentDirectoryW(whole.c_str());
+    return true;
 }
 
 bool EchoInput(bool) {

@@ -1,5 +1,7 @@
 #include "framework/dialog.h"
 
+#include "framework/long_path.h"
+
 #include <string>
 
 #include "framework/text.h"
@@ -98,9 +100,7 @@ void CDialog::EndDialog(int result) {
 
 const char* AppName() {
     static std::string name = [] {
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::string s = Narrow1251(path);
+        std::string s = Narrow1251(ModulePath());
         size_t slash = s.find_last_of("\\/");
         if (slash != std::string::npos) s.erase(0, slash + 1);
         size_t dot = s.rfind('.');

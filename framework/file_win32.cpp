@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "framework/file.h"
+#include "framework/long_path.h"
 
 std::string NativePath(std::string path) {
     return path;
@@ -47,8 +48,8 @@ bool CFile::Open(const std::string& path, unsigned flags) {
         append  ? FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE
         : write ? GENERIC_WRITE
                 : GENERIC_READ;
-    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h = CreateFileW(Win32Path(path).c_str(), access, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     m_hFile = h;
     m_strPath = path;
@@ -147,27 +148,29 @@ void CFile::Close() {
 }
 
 bool CFile::Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Win32Path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool CFile::Remove(const std::string& path) {
-    return DeleteFileA(path.c_str()) != FALSE;
+    return DeleteFileW(Win32Path(path).c_str()) != FALSE;
 }
 
 bool CFile::MakeFolder(const std::string& path) {
-    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return CreateDirectoryW(Win32Path(path).c_str(), nullptr) ||
+           GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool CFile::Replace(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return MoveFileExW(Win32Path(from).c_str(), Win32Path(to).c_str(), MOVEFILE_REPLACE_EXISTING) !=
+           FALSE;
 }
 
 bool CFile::Rename(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING MoveFileEx refuses a taken name; it moves folders too,
     // but only within one volume (no MOVEFILE_COPY_ALLOWED for folders).
-    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
+    return MoveFileExW(Win32Path(from).c_str(), Win32Path(to).c_str(), 0) != FALSE;
 }
 
 bool CFile::RemoveFolder(const std::string& path) {
-    return RemoveDirectoryA(path.c_str()) != FALSE;
+    return RemoveDirectoryW(Win32Path(path).c_str()) != FALSE;
 }

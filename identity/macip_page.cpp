@@ -46,11 +46,11 @@ BOOL CThirdPage::OnInitDialog() {
     m_FormatCheck = GetDlgItem(IDC_FORMAT);
     m_FormatWarning = GetDlgItem(IDC_FORMAT_NOTE);
     m_BackupNote = GetDlgItem(IDC_BACKUP_NOTE);
-    ShowSidePicture(m_SidePicture);
+    ShowSidePicture(m_Picture, m_SidePicture);
     // Before the first reading can overwrite them: the data\calib.inc and data\local_addres.dat
     // found now are the user's.
     Keeper().TakeUserFiles();
-    SetControlFont(m_StatusText, m_TextFont);
+    UseTextFont(m_StatusText);
     return TRUE;
 }
 

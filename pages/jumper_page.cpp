@@ -12,8 +12,9 @@ CMyWindow::~CMyWindow() {
 
 BOOL CMyWindow::OnInitDialog() {
     CNewTulmPage::OnInitDialog();
-    m_Bitmap = ShowOwnPicture(GetDlgItem(IDC_PICTURE_JUMPER), "dlg6.bmp");
-    SetControlFont(GetDlgItem(IDC_TEXT), m_TextFont);
+    m_Bitmap = LoadProgramPicture("dlg6.bmp");
+    m_Picture.Show(GetDlgItem(IDC_PICTURE_JUMPER), m_Bitmap, false, IDB_JUMPER);
+    UseTextFont(GetDlgItem(IDC_TEXT));
     return TRUE;
 }
 

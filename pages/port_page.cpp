@@ -27,8 +27,8 @@ CSecond::CSecond() : CNewTulmPage(IDD_PORT) {}
 BOOL CSecond::OnInitDialog() {
     CNewTulmPage::OnInitDialog();
     m_PortList = GetDlgItem(IDC_PORT_LIST);
-    ShowSidePicture(GetDlgItem(IDC_PICTURE));
-    SetControlFont(GetDlgItem(IDC_TEXT), m_TextFont);
+    ShowSidePicture(m_Picture, GetDlgItem(IDC_PICTURE));
+    UseTextFont(GetDlgItem(IDC_TEXT));
     FillPortList();
     SendMessageW(m_PortList, CB_SETCURSEL, 0, 0);
     return TRUE;

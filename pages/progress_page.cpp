@@ -9,6 +9,7 @@
 #include "flash/controller_files.h"
 #include "flash/trace_files.h"
 #include "framework/file.h"
+#include "framework/long_path.h"
 #include "framework/text.h"
 #include "identity/identity_file.h"
 #include "pages/page_picture.h"
@@ -18,16 +19,7 @@ namespace {
 
 // The box names the whole path: the user has to find the file to send it.
 std::string FullPath1251(const std::string& path) {
-    const std::wstring wide = Widen1251(path);
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (n >= full.size()) {
-        full.resize(n);
-        n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    }
-    if (n == 0 || n >= full.size()) return path;
-    full.resize(n);
-    return Narrow1251(full);
+    return Narrow1251(DisplayPath(Win32Path(path)));
 }
 
 }  // namespace
@@ -52,8 +44,8 @@ BOOL CFourthPage::OnInitDialog() {
     m_SidePicture = GetDlgItem(IDC_PICTURE);
     SendMessageW(m_Progress, PBM_SETPOS, 0, 0);
     SendMessageW(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    ShowSidePicture(m_SidePicture);
-    SetControlFont(m_StatusText, m_TextFont);
+    ShowSidePicture(m_Picture, m_SidePicture);
+    UseTextFont(m_StatusText);
     return TRUE;
 }
 

@@ -15,11 +15,12 @@ CFifthPage::~CFifthPage() {
 
 BOOL CFifthPage::OnInitDialog() {
     CNewTulmPage::OnInitDialog();
-    SetControlFont(GetDlgItem(IDC_TEXT), m_TextFont);
-    SetControlFont(GetDlgItem(IDC_TEXT2), m_TextFont);
+    UseTextFont(GetDlgItem(IDC_TEXT));
+    UseTextFont(GetDlgItem(IDC_TEXT2));
     const std::string version = ReadTargetVersion("system\\Ethernet.bin");
     SetWindowText1251(GetDlgItem(IDC_TEXT), ComposeResultMessage(theApp.m_strDevice, version));
-    m_Bitmap = ShowOwnPicture(GetDlgItem(IDC_PICTURE_RESULT), "dlg5.bmp");
+    m_Bitmap = LoadProgramPicture("dlg5.bmp");
+    m_Picture.Show(GetDlgItem(IDC_PICTURE_RESULT), m_Bitmap, false, IDB_RESULT);
     return TRUE;
 }
 

@@ -10,8 +10,8 @@ CFirstPage::CFirstPage() : CNewTulmPage(IDD_WELCOME) {}
 
 BOOL CFirstPage::OnInitDialog() {
     CNewTulmPage::OnInitDialog();
-    ShowSidePicture(GetDlgItem(IDC_PICTURE));
-    SetControlFont(GetDlgItem(IDC_TEXT), m_HeadingFont);
+    ShowSidePicture(m_Picture, GetDlgItem(IDC_PICTURE));
+    UseHeadingFont(GetDlgItem(IDC_TEXT));
     SetWindowText1251(GetDlgItem(IDC_TEXT),
                       "Вас приветствует программа обновления прошивки " + theApp.m_strDevice);
     return TRUE;

@@ -57,7 +57,7 @@ start_display() {
     if [ "${1:-}" = use_existing ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$RUN_DIR/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 1920x1440x24 -nolisten tcp >"$RUN_DIR/xvfb.log" 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done

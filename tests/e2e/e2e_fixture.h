@@ -68,15 +68,13 @@ class EndToEnd : public ::testing::Test {
         std::string name = info->name();
         std::replace(name.begin(), name.end(), '/', '_');
         m_install = EnvText("E2E_ROOT") + "\\" + name;
-        CreateDirectoryA(m_install.c_str(), nullptr);
+        MakeFolders(m_install);
         const std::string sample = EnvText("PLCFLASH_SAMPLE");
-        ASSERT_TRUE(CopyFileA(EnvText("PLCFLASH_EXE").c_str(),
-                              (m_install + "\\plcflash.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyWhole(EnvText("PLCFLASH_EXE"), m_install + "\\plcflash.exe"));
         CopyFolder(sample + "\\system", m_install + "\\system");
         CopyFolder(sample + "\\data", m_install + "\\data");
         if (device.empty()) {
-            ASSERT_TRUE(CopyFileA((sample + "\\plc.ini").c_str(), (m_install + "\\plc.ini").c_str(),
-                                  FALSE));
+            ASSERT_TRUE(CopyWhole(sample + "\\plc.ini", m_install + "\\plc.ini"));
         } else {
             ASSERT_TRUE(WriteAll(m_install + "\\plc.ini",
                                  "Device = " + device + "\r\nVersion = 3.2.1\r\n"));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "framework/long_path.h"
 #include "framework/text.h"
 
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
@@ -64,10 +65,11 @@ void Assistant::TearDown() {
     PumpUntil([this] { return !m_dlg.m_ThirdPage.m_pReader && !g_pMathThread; }, 120000);
     if (m_dlg.GetSafeHwnd()) DestroyWindow(m_dlg.GetSafeHwnd());
     theApp.m_pMasterDlg = nullptr;
+    SetRelativeBase(L"");
     SetCurrentDirectoryA(m_previous.c_str());
 }
 
-void Assistant::UseWorkFolder(bool withSystem) {
+void Assistant::UseWorkFolder(bool withSystem, bool deep) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -76,14 +78,20 @@ void Assistant::UseWorkFolder(bool withSystem) {
     std::replace(name.begin(), name.end(), '/', '_');
     m_work = std::string(temp) + "plcflash_" + name;
     RemoveFolder(m_work);
-    CreateDirectoryA(m_work.c_str(), nullptr);
-    CreateDirectoryA((m_work + "\\data").c_str(), nullptr);
+    while (deep && m_work.size() <= 300) m_work += "\\a folder deep in a user profile";
+    MakeFolders(m_work + "\\data");
     if (withSystem) {
         const std::string sample = EnvText("PLCFLASH_SAMPLE");
         CopyFolder(sample + "\\system", m_work + "\\system");
         CopyFolder(sample + "\\data", m_work + "\\data");
     }
-    ASSERT_TRUE(SetCurrentDirectoryA(m_work.c_str()));
+    // As the program starts: its relative paths from its folder. A folder past MAX_PATH cannot
+    // be the current one on Windows; the current one is then left elsewhere, so that nothing
+    // can lean on it.
+    SetRelativeBase(Widen1251(m_work));
+    if (!deep) {
+        ASSERT_TRUE(SetCurrentDirectoryA(m_work.c_str()));
+    }
 }
 
 bool Assistant::SelectPort(const std::string& port) {

@@ -42,8 +42,9 @@ class Assistant : public ::testing::Test {
     int Position() const { return m_dlg.GetPageIndex(m_dlg.GetActivePage()); }
     bool Enabled(int id) const { return IsWindowEnabled(m_dlg.GetDlgItem(id)) != FALSE; }
     // Runs the test in a fresh folder of its own with an empty data\ (and the sample's
-    // system\ when asked), as the program runs in its installation folder.
-    void UseWorkFolder(bool withSystem);
+    // system\ when asked), as the program runs in its installation folder; `deep`: one whose
+    // path runs past MAX_PATH.
+    void UseWorkFolder(bool withSystem, bool deep = false);
     // Selects `port` in the port page's list; false when the list does not hold it.
     bool SelectPort(const std::string& port);
     // Chooses `port` on the port page (shown now) and goes on to the MAC/IP page.

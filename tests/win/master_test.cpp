@@ -11,6 +11,7 @@
 #include "assistant_fixture.h"
 #include "flash/run_log.h"
 #include "framework/text.h"
+#include "pages/page_picture.h"
 #include "serial/worker.h"
 
 namespace {
@@ -75,6 +76,26 @@ TEST_F(Assistant, HelpWithoutAHelpFileOpensThePagesOwnText) {
     }
     EXPECT_EQ(CMasterDlg::HelpTextId(4), static_cast<UINT>(IDR_HELP_PROGRESS));
     EXPECT_EQ(CMasterDlg::HelpTextId(5), 0u);
+}
+
+// Installed in a folder whose path runs past MAX_PATH (deep in a user profile): what the
+// program reads at its start, plc.ini and its side picture, is found there. (Wine cannot start
+// a program from such a folder at all: CreateProcessW fails with ERROR_FILE_NOT_FOUND.)
+TEST_F(Assistant, StartsFromAFolderPastMaxPath) {
+    UseWorkFolder(false, true);
+    ASSERT_GT(m_work.size(), 300u);
+    ASSERT_TRUE(WriteAll(m_work + "\\plc.ini", "Device = ПЛК-318\r\nVersion = 4.0\r\n"));
+    const std::string picture = ReadAll(EnvText("PLCFLASH_SAMPLE") + "\\..\\..\\res\\side179.bmp");
+    ASSERT_TRUE(WriteAll(m_work + "\\dlgs14.bmp", picture));
+    const std::wstring saved = theApp.m_strAppDir;
+    theApp.m_strAppDir = Widen1251(m_work + "\\");
+    EXPECT_TRUE(theApp.ReadConfig());
+    EXPECT_EQ(theApp.m_strDevice, "ПЛК-318");
+    EXPECT_EQ(theApp.m_strVersion, "4.0");
+    const HBITMAP loaded = LoadProgramPicture("dlgs14.bmp");
+    EXPECT_NE(loaded, nullptr);
+    if (loaded) DeleteObject(loaded);
+    theApp.m_strAppDir = saved;
 }
 
 // The device information, faked: the adapters' names.

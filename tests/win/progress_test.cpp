@@ -18,9 +18,10 @@ namespace {
 class ProgressRun : public Assistant {
   protected:
     // Identity from the identity controller, then the run on `port` from the jumper page;
-    // `prepare` changes the installation first.
-    void StartRunOn(const std::string& port, const std::function<void()>& prepare = nullptr) {
-        UseWorkFolder(true);
+    // `prepare` changes the installation first; `deep`: installed past MAX_PATH.
+    void StartRunOn(const std::string& port, const std::function<void()>& prepare = nullptr,
+                    bool deep = false) {
+        UseWorkFolder(true, deep);
         if (prepare) prepare();
         Next();
         ASSERT_NO_FATAL_FAILURE(ReadIdentityThrough(EnvText("PLCSIM_IDENTITY_PORT")));
@@ -87,9 +88,12 @@ void NoteWelcomeVisible(void* context) {
     seen->welcomeVisible.push_back(IsWindowVisible(seen->dlg->m_FirstPage.GetSafeHwnd()) != FALSE);
 }
 
+// Installed in a folder whose path runs past MAX_PATH: every file of the run is read and
+// written there.
 TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
     BoxWatcher boxes;
-    ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_RUN_PORT")));
+    ASSERT_NO_FATAL_FAILURE(StartRunOn(EnvText("PLCSIM_RUN_PORT"), nullptr, true));
+    ASSERT_GT(m_work.size(), 300u);
     EXPECT_EQ(GetWindowText1251(m_dlg.m_FourthPage.m_StatusText), "Идет прошивка прибора!");
     EXPECT_TRUE(Enabled(IDCANCEL));
     EXPECT_FALSE(Enabled(ID_WIZBACK) || Enabled(ID_WIZNEXT) || Enabled(ID_WIZFINISH));
@@ -108,6 +112,12 @@ TEST_F(ProgressRun, GoodRunEndsOnTheResultPage) {
               std::string::npos)
         << "the sample kernel's target version";
     Shot("result");
+    // The reading's backup, the log, the record and data\'s copies, all in the deep folder.
+    EXPECT_EQ(FolderNames(m_work + "\\backup").size(), 1u);
+    EXPECT_NE(ReadAll(m_work + "\\plcflash.log").find(Cp1251ToUtf8("Результат: 1")),
+              std::string::npos);
+    EXPECT_TRUE(CFile::Exists(m_work + "\\plcflash-history.csv"));
+    EXPECT_EQ(ReadAll(m_work + "\\data\\local_addres.dat").rfind("EMAC=", 0), 0u);
 }
 
 TEST_F(ProgressRun, PortThatCannotBeOpenedShowsItsBoxThenTheWelcomePage) {

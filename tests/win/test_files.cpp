@@ -6,6 +6,7 @@
 
 #include "framework/file.h"
 #include "framework/find.h"
+#include "framework/long_path.h"
 
 std::string EnvText(const char* name) {
     const char* v = std::getenv(name);
@@ -48,10 +49,19 @@ std::vector<std::string> FolderNames(const std::string& folder) {
 }
 
 void CopyFolder(const std::string& from, const std::string& to) {
-    CreateDirectoryA(to.c_str(), nullptr);
-    for (const std::string& name : FileNames(from)) {
-        CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+    CFile::MakeFolder(to);
+    for (const std::string& name : FileNames(from)) CopyWhole(from + "\\" + name, to + "\\" + name);
+}
+
+bool CopyWhole(const std::string& from, const std::string& to) {
+    return CopyFileW(Win32Path(from).c_str(), Win32Path(to).c_str(), FALSE) != FALSE;
+}
+
+void MakeFolders(const std::string& path) {
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+        CFile::MakeFolder(path.substr(0, at));
     }
+    CFile::MakeFolder(path);
 }
 
 void RemoveFolder(const std::string& folder) {
@@ -63,10 +73,10 @@ void RemoveFolder(const std::string& folder) {
             if (finder.IsDirectory()) {
                 RemoveFolder(path);
             } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
+                SetFileAttributesW(Win32Path(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+                CFile::Remove(path);
             }
         }
     }
-    RemoveDirectoryA(folder.c_str());
+    CFile::RemoveFolder(folder);
 }

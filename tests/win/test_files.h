@@ -1,4 +1,5 @@
 // Files and folders for the Windows tests: the sample installation copied, files read whole.
+// Paths may run past MAX_PATH (the framework's file functions take them so).
 #pragma once
 
 #include <string>
@@ -15,4 +16,7 @@ std::vector<std::string> FileNames(const std::string& folder);
 std::vector<std::string> FolderNames(const std::string& folder);
 // The files of `from` into `to`, which is made when missing.
 void CopyFolder(const std::string& from, const std::string& to);
+bool CopyWhole(const std::string& from, const std::string& to);
+// `path` and every folder above it that is missing.
+void MakeFolders(const std::string& path);
 void RemoveFolder(const std::string& folder);

@@ -1,5 +1,5 @@
 // The build's one version number, as Explorer's Properties shows it for both executables and
-// as `plcflash-cli --version` prints it.
+// as `plcflash-cli --version` prints it; and both executables' manifests.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -102,6 +102,52 @@ TEST(Version, BothExecutablesCarryTheBuildsVersion) {
         EXPECT_FALSE(info.description.empty()) << exe;
     }
     EXPECT_EQ(OutputOf(cli, "--version"), std::string("plcflash-cli ") + PLCFLASH_VERSION);
+}
+
+// The manifest Windows reads from the executable (resource 1 of type RT_MANIFEST).
+std::string ManifestOf(const std::string& exe) {
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return "";
+    std::string text;
+    if (HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) {
+        if (HGLOBAL loaded = LoadResource(module, found)) {
+            text.assign(static_cast<const char*>(LockResource(loaded)),
+                        SizeofResource(module, found));
+        }
+    }
+    FreeLibrary(module);
+    return text;
+}
+
+// Run as invoked (no VirtualStore for a 32-bit build in Program Files), Windows 7 to 11 named,
+// per-monitor DPI aware, long paths, the common controls 6.
+TEST(Version, BothManifestsAskForWhatACurrentWindowsOffers) {
+    const char* fromEnv = std::getenv("PLCFLASH_EXE");
+    const std::string executables[] = {fromEnv ? fromEnv : BuildDir() + "plcflash.exe",
+                                       BuildDir() + "cli\\plcflash-cli.exe"};
+    const struct {
+        const char* what;
+        const char* text;
+    } elements[] = {
+        {"execution level", "<requestedExecutionLevel level=\"asInvoker\""},
+        {"Windows 7", "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"},
+        {"Windows 8", "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>"},
+        {"Windows 8.1", "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>"},
+        {"Windows 10 and 11", "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"},
+        {"DPI awareness", "\">true/pm</dpiAware>"},
+        {"per-monitor v2", "\">PerMonitorV2</dpiAwareness>"},
+        {"long paths", "\">true</longPathAware>"},
+        {"common controls", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""},
+    };
+    for (const std::string& exe : executables) {
+        const std::string manifest = ManifestOf(exe);
+        ASSERT_FALSE(manifest.empty()) << exe;
+        for (const auto& element : elements) {
+            EXPECT_NE(manifest.find(element.text), std::string::npos)
+                << exe << ": " << element.what;
+        }
+    }
 }
 
 }  // namespace
