@@ -69,17 +69,21 @@ BOOL CNewTulmDialog::ActivateFirstPage() {
     return ActivatePage(first);
 }
 
+BOOL CNewTulmDialog::CreatePage(CNewTulmPage* page) {
+    if (page->m_bCreated) return TRUE;
+    // The page's OnInitDialog runs inside Create, while m_pFrame is still null.
+    if (!page->Create(m_hWnd)) return FALSE;
+    page->m_bCreated = TRUE;
+    page->m_pFrame = this;
+    // Made at the DPI Windows gave it; the assistant may have moved to another since.
+    const UINT made = WindowDpi(page->GetSafeHwnd());
+    if (made != m_nDpi) ScalePage(page, made);
+    FitStaticTexts(page->GetSafeHwnd());
+    return page->OnPageCreated();
+}
+
 BOOL CNewTulmDialog::ActivatePage(CNewTulmPage* page) {
-    if (!page->m_bCreated) {
-        // The page's OnInitDialog runs inside Create, while m_pFrame is still null.
-        if (!page->Create(m_hWnd)) return FALSE;
-        page->m_bCreated = TRUE;
-        page->m_pFrame = this;
-        // Made at the DPI Windows gave it; the assistant may have moved to another since.
-        const UINT made = WindowDpi(page->GetSafeHwnd());
-        if (made != m_nDpi) ScalePage(page, made);
-        if (!page->OnPageCreated()) return FALSE;
-    }
+    if (!CreatePage(page)) return FALSE;
     if (!DeactivatePage()) return FALSE;
     RECT r{};
     GetWindowRect(GetDlgItem(static_cast<int>(m_nPlaceholderID)), &r);
@@ -261,7 +265,9 @@ void CNewTulmDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
         ScaleChildWindows(m_hWnd, from, dpi, &m_ScaledFonts, own.data(), own.size());
         m_nDpi = dpi;
         for (CNewTulmPage* page : m_PageList) {
-            if (page->m_bCreated) page->OnDpiChanged(from, dpi);
+            if (!page->m_bCreated) continue;
+            page->OnDpiChanged(from, dpi);
+            FitStaticTexts(page->GetSafeHwnd());
         }
     }
     // Windows suggests where the window keeps its place under the pointer at the new size.

@@ -27,6 +27,8 @@ class CNewTulmDialog : public CDialog {
     CNewTulmPage* GetPageByDialogID(UINT dialogId) const;
 
     BOOL ActivatePage(CNewTulmPage* page);
+    // Makes the page's window (hidden) unless it exists, laid out for the assistant's DPI.
+    BOOL CreatePage(CNewTulmPage* page);
     BOOL DeactivatePage();
     BOOL DestroyPage(CNewTulmPage* page);
     BOOL ActivateFirstPage();

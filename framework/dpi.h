@@ -41,6 +41,15 @@ class CScaledFonts {
 void ScaleChildWindows(HWND parent, UINT from, UINT to, CScaledFonts* fonts,
                        const HFONT* own = nullptr, size_t ownCount = 0);
 
+// Static texts of `parent` whose words no longer fit their box are made taller, as far as the
+// next window below or the parent's bottom: a dialog's units grow with its font's rounded
+// average width, its text with the font itself, and at 200 % a text can outgrow its box.
+void FitStaticTexts(HWND parent);
+// The height `control`'s text takes, wrapped at its width in its own font.
+int TextHeightNeeded(HWND control);
+// Whether `control` is a static control showing wrapped text.
+bool IsWrappedText(HWND control);
+
 // A new bitmap of `source` drawn at `width` × `height` (HALFTONE: smooth both ways); the caller
 // owns it. Null when `source` is null or the size is empty.
 HBITMAP StretchedBitmap(HBITMAP source, int width, int height);

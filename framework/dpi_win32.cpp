@@ -1,5 +1,8 @@
 #include "framework/dpi.h"
 
+#include <algorithm>
+#include <string>
+
 namespace {
 
 // Looked up at run time: Windows 7 and 8 lack them, and a static import would keep the
@@ -84,6 +87,62 @@ void ScaleChildWindows(HWND parent, UINT from, UINT to, CScaledFonts* fonts, con
                          FALSE);
         }
         ScaleChildWindows(child, from, to, fonts, own, ownCount);
+    }
+}
+
+bool IsWrappedText(HWND control) {
+    wchar_t cls[16] = {};
+    GetClassNameW(control, cls, 16);
+    if (lstrcmpiW(cls, L"Static") != 0) return false;
+    const LONG_PTR type = GetWindowLongPtrW(control, GWL_STYLE) & SS_TYPEMASK;
+    return type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT;
+}
+
+int TextHeightNeeded(HWND control) {
+    const int length = GetWindowTextLengthW(control);
+    if (length == 0) return 0;
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, &text[0], length + 1)));
+    RECT r{};
+    GetClientRect(control, &r);
+    HDC dc = GetDC(control);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL;
+    if (GetWindowLongPtrW(control, GWL_STYLE) & SS_NOPREFIX) format |= DT_NOPREFIX;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return r.bottom - r.top;
+}
+
+void FitStaticTexts(HWND parent) {
+    RECT client{};
+    GetClientRect(parent, &client);
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!IsWrappedText(c)) continue;
+        RECT r{};
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+        const int needed = TextHeightNeeded(c);
+        if (needed <= r.bottom - r.top) continue;
+        // No further than the first window below that shares some of its width.
+        int limit = client.bottom;
+        for (HWND other = GetWindow(parent, GW_CHILD); other;
+             other = GetWindow(other, GW_HWNDNEXT)) {
+            if (other == c || !IsWindowVisible(other)) continue;
+            RECT o{};
+            GetWindowRect(other, &o);
+            MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&o), 2);
+            if (o.top >= r.bottom && o.left < r.right && o.right > r.left) {
+                limit = std::min(limit, static_cast<int>(o.top));
+            }
+        }
+        const int height = std::min(needed, limit - static_cast<int>(r.top));
+        if (height > r.bottom - r.top) {
+            SetWindowPos(c, nullptr, 0, 0, r.right - r.left, height,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
     }
 }
 

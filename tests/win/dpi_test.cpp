@@ -50,11 +50,7 @@ class Scaling : public Assistant {
             CNewTulmPage* hidden = m_dlg.GetPageByDialogID(other.dialog);
             if (hidden != page && hidden->m_bCreated) ShowWindow(hidden->GetSafeHwnd(), SW_HIDE);
         }
-        if (!page->m_bCreated) {
-            EXPECT_TRUE(page->Create(m_dlg.GetSafeHwnd()));
-            page->m_bCreated = TRUE;
-            page->m_pFrame = &m_dlg;
-        }
+        EXPECT_TRUE(m_dlg.CreatePage(page));
         const RECT placeholder =
             RectIn(m_dlg.GetDlgItem(IDC_PAGE_PLACEHOLDER), m_dlg.GetSafeHwnd());
         SetWindowPos(page->GetSafeHwnd(), nullptr, placeholder.left, placeholder.top, 0, 0,
@@ -90,6 +86,11 @@ class Scaling : public Assistant {
             }
             RECT inside{};
             IntersectRect(&inside, &r, &pageRect);
+            // And its words inside it: none cut off at the bottom.
+            if (IsWrappedText(c)) {
+                EXPECT_LE(TextHeightNeeded(c), r.bottom - r.top)
+                    << name << ": the text of control " << GetDlgCtrlID(c) << " is cut";
+            }
             EXPECT_TRUE(EqualRect(&inside, &r))
                 << name << ": control " << GetDlgCtrlID(c) << " at " << r.left << "," << r.top
                 << "-" << r.right << "," << r.bottom << " outside " << pageRect.right << "x"
