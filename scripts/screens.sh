@@ -22,7 +22,7 @@ take() {
         missing=1
         return
     fi
-    convert "$found" "$TO/$name.png" && echo "$TO/$name.png <- $(basename "$found")"
+    convert "$found" -strip "$TO/$name.png" && echo "$TO/$name.png <- $(basename "$found")"
 }
 
 mkdir -p "$TO"
