@@ -46,12 +46,12 @@ fi
 # The run's pictures land apart first: docs/screens also holds pictures this run does not take
 # (scripts/screens.sh).
 PICTURES=$RUN_DIR/demo-pictures
-rm -rf "$PICTURES" && mkdir -p "$SHOTS" "$PICTURES" "$RUN_DIR/demo-e2e"
+rm -rf "$PICTURES" "$RUN_DIR/demo-e2e" && mkdir -p "$SHOTS" "$PICTURES" "$RUN_DIR/demo-e2e"
 export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 export PLCFLASH_SAMPLE=$(winepath -w "$ROOT/scripts/sample")
 export PLCFLASH_SCREENSHOTS=$(winepath -w "$PICTURES")
 export E2E_SIMS=$(winepath -w "$SIMS") E2E_ROOT=$(winepath -w "$RUN_DIR/demo-e2e")
-export E2E_PORT_GOOD=COM3
+export E2E_PORT_GOOD=COM3 E2E_KERNEL_CRC=$(sample_kernel_crc)
 # The driver waits on what the controller logs, where the test rig keeps it.
 export E2E_RUN_DIR=$(winepath -w "$RUN_DIR/demo")
 export E2E_FIGURES=$(winepath -w "$RUN_DIR/demo-figures.txt")

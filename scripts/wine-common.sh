@@ -117,3 +117,9 @@ apply_ports() {
     wineserver -k >/dev/null 2>&1 || true
     wineserver -p >"$RUN_DIR/wineserver.log" 2>&1
 }
+
+# The sample kernel's CRC-32 as the run log and the record write it (gzip's trailer holds it).
+sample_kernel_crc() {
+    printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 |
+        od -An -tx4 -N4 | tr -d ' ')"
+}

@@ -145,7 +145,7 @@ export E2E_PORT_QUIET=COM36 E2E_PORT_UNANNOUNCED=COM37 E2E_PORT_LARGE=COM38 E2E_
 export E2E_PORT_COPY_A=COM46 E2E_PORT_COPY_B=COM47 E2E_PORT_LOCKED=COM48
 export E2E_PORT_PULLED_UPLOAD=COM49 E2E_PORT_PULLED_READ=COM50
 # The kernel's CRC-32 as the run log must give it: gzip's trailer carries it.
-E2E_KERNEL_CRC=$(printf '%08X' "0x$(gzip -c "$ROOT/scripts/sample/system/Ethernet.bin" | tail -c8 | od -An -tx4 -N4 | tr -d ' ')")
+E2E_KERNEL_CRC=$(sample_kernel_crc)
 export E2E_KERNEL_CRC E2E_RUN_DIR=$(winepath -w "$RUN_DIR")
 # scripts/bench-cancel.sh: where the Cancel cases note how long each took.
 if [ -n "${E2E_CANCEL_TIMES_UNIX:-}" ]; then
