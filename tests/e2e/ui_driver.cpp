@@ -67,11 +67,18 @@ bool UiDriver::Launch(const std::string& exe, DWORD ms) {
     si.cb = sizeof(si);
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                         Widen1251(folder).c_str(), &si, &m_pi)) {
+        std::fprintf(stderr, "launch: CreateProcessW failed, error %lu\n", GetLastError());
         return false;
     }
     m_started = GetTickCount();
     WaitForInputIdle(m_pi.hProcess, ms);
-    return WaitUntil([this] { return Window() || FindMessageBox(Pid()); }, ms);
+    if (WaitUntil([this] { return Window() || FindMessageBox(Pid()); }, ms)) return true;
+    // Said, so that a program that ended at its start is told from one that showed nothing.
+    DWORD code = 0;
+    GetExitCodeProcess(m_pi.hProcess, &code);
+    std::fprintf(stderr, "launch: no window after %lu ms, exit code 0x%lX\n",
+                 GetTickCount() - m_started, code);
+    return false;
 }
 
 bool UiDriver::WaitUntil(const std::function<bool()>& done, DWORD ms) {
