@@ -13,6 +13,9 @@ constexpr UINT kBaseDpi = 96;
 // system's otherwise (Windows 7 and 8 are system aware).
 UINT WindowDpi(HWND hwnd);
 
+// `r` from `from` to `to` DPI, each edge rounded on its own.
+RECT ScaledRect(const RECT& r, UINT from, UINT to);
+
 // `value` pixels at 96 DPI, at `dpi`.
 int ScaleToDpi(int value, UINT dpi);
 

@@ -20,14 +20,14 @@ using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using SetDialogDpiChangeBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
 constexpr int kDdcDisableAll = 0x0001;
 
+}  // namespace
+
 RECT ScaledRect(const RECT& r, UINT from, UINT to) {
     return RECT{MulDiv(r.left, static_cast<int>(to), static_cast<int>(from)),
                 MulDiv(r.top, static_cast<int>(to), static_cast<int>(from)),
                 MulDiv(r.right, static_cast<int>(to), static_cast<int>(from)),
                 MulDiv(r.bottom, static_cast<int>(to), static_cast<int>(from))};
 }
-
-}  // namespace
 
 UINT WindowDpi(HWND hwnd) {
     static const auto forWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");

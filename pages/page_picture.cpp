@@ -114,10 +114,7 @@ void CPagePicture::Show(HWND control, HBITMAP source, bool owned, UINT resourceI
 
 void CPagePicture::Rescale(UINT from, UINT to) {
     if (!m_hControl || from == to) return;
-    m_Frame = RECT{MulDiv(m_Frame.left, static_cast<int>(to), static_cast<int>(from)),
-                   MulDiv(m_Frame.top, static_cast<int>(to), static_cast<int>(from)),
-                   MulDiv(m_Frame.right, static_cast<int>(to), static_cast<int>(from)),
-                   MulDiv(m_Frame.bottom, static_cast<int>(to), static_cast<int>(from))};
+    m_Frame = ScaledRect(m_Frame, from, to);
     Draw();
 }
 
