@@ -31,7 +31,9 @@ for f in identity damaged run; do rm -rf "$RUN_DIR/$f-files" && mkdir -p "$RUN_D
 printf 'EMAC=00:1A:2B:3C:4D:5E\r\nIP=C0:A8:01:0A\r\n' >"$RUN_DIR/identity-files/local_addres.dat"
 printf 'calibration 1.0\r\n' >"$RUN_DIR/identity-files/calib.inc"
 printf 'EMAC=00:1A:2B\r\nIP=0A:00:00:05\r\n' >"$RUN_DIR/damaged-files/local_addres.dat"
-start_sim identity COM11 --start core --files "$RUN_DIR/identity-files"
+rm -f "$RUN_DIR/identity-line.log"
+start_sim identity COM11 --start core --files "$RUN_DIR/identity-files" \
+    --log "$RUN_DIR/identity-line.log"
 start_sim silent COM13 --start core --rd-silent
 start_sim damaged COM14 --start core --files "$RUN_DIR/damaged-files"
 rm -f "$RUN_DIR/run-line.log"

@@ -23,6 +23,16 @@ bool FileService::Error(const std::string& what) {
     return false;
 }
 
+std::string FileService::SinceRequest(std::chrono::steady_clock::time_point sentAt) const {
+    // How long the exchange took on this side tells a late controller from a hasty program.
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    return " (" + std::to_string(duration_cast<milliseconds>(now - m_requestAt).count()) +
+           " ms after the request, " +
+           std::to_string(duration_cast<milliseconds>(now - sentAt).count()) +
+           " ms after the packet)";
+}
+
 bool FileService::Answer(uint16_t status, uint16_t seq) {
     const std::vector<uint8_t> reply = MakeReply(status, seq);
     return m_line.Reply(reply.data(), reply.size());
@@ -97,6 +107,7 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
         std::vector<uint8_t> p = Build(seq, last, payload.data(), payload.size());
         if (corrupt) p[6] ^= 0x5A;
         m_line.Reply(p.data(), p.size());
+        const auto sentAt = std::chrono::steady_clock::now();
         if (m_line.ReceiveAll(ack.data(), kReplySize, 3000) != kReplySize) return false;
         m_lastAck = ack;
         const Reply r = ParseReply(ack.data());
@@ -105,7 +116,7 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
         if (r.sync != kReplySync || r.seq != seq || r.status != due) {
             return Error("acknowledgement status " + std::to_string(r.status) + " sequence " +
                          std::to_string(r.seq) + " of packet " + std::to_string(seq) +
-                         (corrupt ? " sent with a wrong sum" : ""));
+                         (corrupt ? " sent with a wrong sum" : "") + SinceRequest(sentAt));
         }
         if (corrupt) {
             corrupt = false;
@@ -211,6 +222,7 @@ std::string ReadRequestName(const std::vector<uint8_t>& packet) {
 }  // namespace
 
 bool FileService::OnReadRequest(const std::vector<uint8_t>& packet) {
+    m_requestAt = std::chrono::steady_clock::now();
     const std::vector<uint8_t> payload(packet.begin() + kHeaderSize, packet.end());
     const std::string name = ReadRequestName(packet);
     // The program sends a refused request again unchanged; a request for another file is the

@@ -5,6 +5,7 @@
 // reported as an "error" event, so a test can fail on it. Faults by option.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -85,6 +86,7 @@ class FileService {
     void StoreFile();
     // Reports a protocol error; false, for `return Error(...)` in a check.
     bool Error(const std::string& what);
+    std::string SinceRequest(std::chrono::steady_clock::time_point sentAt) const;
 
     PacedLine& m_line;
     std::string m_folder;
@@ -117,6 +119,8 @@ class FileService {
     std::vector<uint8_t> m_lastPacket;   // the last packet taken, to compare a repeat with
     std::vector<uint8_t> m_refusedRead;  // a refused read request, to compare its repeat with
     std::vector<uint8_t> m_lastAck;      // the program's last acknowledgement of a read
+    // When the read being served was asked for: a complaint about it says how long it took.
+    std::chrono::steady_clock::time_point m_requestAt{};
     std::vector<uint8_t> m_data;
     // Every file stored since this kernel started, so that it can be read back without a
     // folder; and the corrupted reads still due for each name.

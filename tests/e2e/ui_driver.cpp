@@ -62,23 +62,32 @@ UiDriver::~UiDriver() {
 
 bool UiDriver::Launch(const std::string& exe, DWORD ms) {
     const std::string folder = exe.substr(0, exe.find_last_of('\\'));
-    std::wstring command = L"\"" + Widen1251(exe) + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        Widen1251(folder).c_str(), &si, &m_pi)) {
-        std::fprintf(stderr, "launch: CreateProcessW failed, error %lu\n", GetLastError());
-        return false;
+    for (int attempt = 1;; ++attempt) {
+        std::wstring command = L"\"" + Widen1251(exe) + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            Widen1251(folder).c_str(), &si, &m_pi)) {
+            std::fprintf(stderr, "launch: CreateProcessW failed, error %lu\n", GetLastError());
+            return false;
+        }
+        m_started = GetTickCount();
+        WaitForInputIdle(m_pi.hProcess, ms);
+        if (WaitUntil([this] { return Window() || FindMessageBox(Pid()); }, ms)) return true;
+        // Said, so that a program that ended at its start is told from one that showed nothing.
+        DWORD code = 0;
+        GetExitCodeProcess(m_pi.hProcess, &code);
+        const DWORD lived = GetTickCount() - m_started;
+        std::fprintf(stderr, "launch: no window after %lu ms, exit code 0x%lX\n", lived, code);
+        // A process gone within moments of its creation never reached the program's own code
+        // (once in many runs Wine's loader gives up on a busy machine): it is started once
+        // more, and a program that really cannot start fails the second time as well.
+        const bool gone = WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0;
+        CloseHandle(m_pi.hProcess);
+        CloseHandle(m_pi.hThread);
+        m_pi = PROCESS_INFORMATION{};
+        if (!gone || lived > kQuickEndMs || attempt == 2) return false;
     }
-    m_started = GetTickCount();
-    WaitForInputIdle(m_pi.hProcess, ms);
-    if (WaitUntil([this] { return Window() || FindMessageBox(Pid()); }, ms)) return true;
-    // Said, so that a program that ended at its start is told from one that showed nothing.
-    DWORD code = 0;
-    GetExitCodeProcess(m_pi.hProcess, &code);
-    std::fprintf(stderr, "launch: no window after %lu ms, exit code 0x%lX\n",
-                 GetTickCount() - m_started, code);
-    return false;
 }
 
 bool UiDriver::WaitUntil(const std::function<bool()>& done, DWORD ms) {

@@ -73,6 +73,8 @@ class UiDriver {
     ProcessFigures Figures();
 
   private:
+    // A process that ended sooner than this after its creation did not get to start.
+    static constexpr DWORD kQuickEndMs = 1000;
     HWND PageWindow();
 
     PROCESS_INFORMATION m_pi{};
