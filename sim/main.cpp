@@ -292,10 +292,8 @@ class Recorder {
                          WallClock().c_str());
         }
         if (m_log.is_open()) {
-            using namespace std::chrono;
             std::lock_guard<std::mutex> lock(m_logMutex);
-            m_log << duration_cast<milliseconds>(steady_clock::now() - m_start).count() << ' '
-                  << what << ' ' << e.detail;
+            m_log << ElapsedMs() << ' ' << what << ' ' << e.detail;
             if (!e.data.empty()) m_log << ' ' << e.data.size();
             const PacedLine::Stats& s = m_line.GetStats();
             m_log << " [line in=" << s.bytesIn << " out=" << s.bytesOut << " replies=" << s.replies
@@ -324,10 +322,12 @@ class Recorder {
                      static_cast<long long>(late.count()), WallClock().c_str());
         if (!m_log.is_open()) return;
         std::lock_guard<std::mutex> lock(m_logMutex);
-        m_log << std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - m_start)
-                     .count()
-              << " stall " << late.count() << " ms" << std::endl;
+        m_log << ElapsedMs() << " stall " << late.count() << " ms" << std::endl;
+    }
+
+    long long ElapsedMs() const {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now() - m_start).count();
     }
 
     std::string m_imageDir;

@@ -79,14 +79,15 @@ bool UiDriver::Launch(const std::string& exe, DWORD ms) {
         GetExitCodeProcess(m_pi.hProcess, &code);
         const DWORD lived = GetTickCount() - m_started;
         std::fprintf(stderr, "launch: no window after %lu ms, exit code 0x%lX\n", lived, code);
-        // A process gone within moments of its creation never reached the program's own code
-        // (once in many runs Wine's loader gives up on a busy machine): it is started once
-        // more, and a program that really cannot start fails the second time as well.
+        // A process gone within moments of its creation, with neither window nor box, did not
+        // get to start (seen once in many runs under Wine): it is started once more, and a
+        // program that really cannot start fails the second time as well. One still running
+        // is left to the destructor, which ends it.
         const bool gone = WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0;
+        if (!gone || lived > kQuickEndMs || attempt == 2) return false;
         CloseHandle(m_pi.hProcess);
         CloseHandle(m_pi.hThread);
         m_pi = PROCESS_INFORMATION{};
-        if (!gone || lived > kQuickEndMs || attempt == 2) return false;
     }
 }
 
