@@ -38,7 +38,10 @@ fuzz: deps
 test-fuzz: fuzz
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-test: windows32 test-native test-windows test-fuzz
+# Everything built first, then the native and the Windows tests side by side and the fuzz
+# targets after them (scripts/test-all.sh prints what each stage took).
+test: native windows windows32 fuzz
+	JOBS=$(JOBS) bash scripts/test-all.sh $(FUZZ_SECONDS)
 
 demo: native windows
 	bash scripts/demo.sh

@@ -7,7 +7,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_EACH=${1:-10}
 cd "${FUZZ_BUILD:-$ROOT/build/fuzz}"
 read -r -a TARGETS <<<"${FUZZ_TARGETS:-fuzz_read_thread fuzz_xmodem_send fuzz_write_file \
-    fuzz_console fuzz_identity_file fuzz_plc_ini}"
+    fuzz_console fuzz_identity_file fuzz_plc_ini fuzz_sha256sums}"
 for target in "${TARGETS[@]}"; do
     mkdir -p "corpus/$target"
     seeds=()

@@ -6,6 +6,7 @@
 #
 #   scripts/mutate.sh [WORD]    only the mutations whose file or description contains WORD
 #   scripts/mutate.sh --check   only whether every mutation still applies (no build)
+#   MUTATE_HOLD_UPS=1 scripts/mutate.sh   the same with the tests held up 200 ms every second
 #
 # The copy is build/mutate/src (the working tree's files, the tests included), built without
 # sanitizers in build/mutate/build, so only the mutated file recompiles. A mutation whose text
@@ -203,6 +204,16 @@ for i in "${selected[@]}"; do
     baseline[$suites]=1
 done
 
+# MUTATE_HOLD_UPS=1: the test processes are held up for 200 ms about every second meanwhile,
+# as a loaded host holds them up; the simulated controllers must excuse nothing that lets a
+# mutant through, so the count of the killed must not change.
+injector=
+if [ "${MUTATE_HOLD_UPS:-}" = 1 ]; then
+    bash "$ROOT/scripts/hold-up-injector.sh" 'plcflash_tests --gtest_filter' 200 1000 &
+    injector=$!
+    trap 'restore; kill $injector 2>/dev/null' EXIT
+fi
+
 killed=0 survived=0 broken=0
 rows=()
 for i in "${selected[@]}"; do
@@ -231,6 +242,7 @@ for i in "${selected[@]}"; do
 done
 # The last mutant's object must not outlive it.
 build || true
+[ -n "$injector" ] && kill "$injector" 2>/dev/null
 
 {
     echo

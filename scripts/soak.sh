@@ -30,19 +30,8 @@ if [[ ! $RUNS =~ ^[1-9][0-9]*$ || ! $SEED =~ ^[0-9]+$ || ! $LIMIT =~ ^[1-9][0-9]
     exit 2
 fi
 
-if [ -n "${SOAK_BUILD:-}" ]; then
-    BUILD=$SOAK_BUILD
-else
-    BUILD=$ROOT/build/native
-    (cd "$ROOT" && cmake --preset native >/dev/null &&
-        cmake --build --preset native -j"$(nproc)" --target plcflash-cli plcsim >/dev/null) ||
-        { echo "soak: the native build failed" >&2; exit 2; }
-fi
-CLI=$BUILD/cli/plcflash-cli
-SIM=$BUILD/sim/plcsim
-for program in "$CLI" "$SIM"; do
-    [ -x "$program" ] || { echo "soak: $program is missing" >&2; exit 2; }
-done
+source "$ROOT/scripts/soak-common.sh"
+soak_build soak
 
 # fault               exit     (the engine's result code + 10; see docs/benchmarks.md)
 TABLE='
@@ -93,27 +82,6 @@ KERNEL_BLOCKS=$(blocks_of "$SAMPLE/system/Ethernet.bin")
 # two one each. A file-service fault at a packet past these would never fire.
 FS_PACKETS=42
 STAGES=(loader loader-menu loader2 erase-kernel kernel-menu kernel erase-ffs start-core)
-
-# Every draw goes through here, in the parent shell, so a seed replays a soak exactly.
-rand() {  # LOW HIGH: R = a whole number in [LOW, HIGH]
-    R=$(($1 + RANDOM % ($2 - $1 + 1)))
-}
-
-DECK=()
-draw() {  # FAULT = the next card; a fresh shuffled deck when the last is used up
-    if [ ${#DECK[@]} -eq 0 ]; then
-        DECK=("${ORDER[@]}")
-        local i t
-        for ((i = ${#DECK[@]} - 1; i > 0; --i)); do
-            rand 0 "$i"
-            t=${DECK[i]}
-            DECK[i]=${DECK[R]}
-            DECK[R]=$t
-        done
-    fi
-    FAULT=${DECK[-1]}
-    unset 'DECK[-1]'
-}
 
 # image_fault FIRST: IMAGE_OPTS picks the upload (FIRST..3; 0 is every one) that has the
 # receiver fault, LAST is the number of blocks it has at least, BLOCK one of them.
@@ -233,13 +201,6 @@ installation_state() {
     )
 }
 
-seconds() { printf '%d.%d' $(($1 / 1000)) $(($1 % 1000 / 100)); }
-
-now_ms() {
-    local t=${EPOCHREALTIME//[.,]/}
-    NOW=$((t / 1000))
-}
-
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/plcflash-soak.XXXXXX")
 SIM_PID=
 CLI_PID=
@@ -295,7 +256,7 @@ run_one() {
 
     # Made before plcsim starts: the wait below must not look for its line in a missing file.
     : >"$run/plcsim.out"
-    "$SIM" --link "$run/line" --request-ms 300 --manual-ms 50 --once \
+    "${SIM_NICE[@]}" "$SIM" --link "$run/line" --request-ms 300 --manual-ms 50 --once \
         --images "$run/images" --files "$run/files" --log "$run/controller.log" \
         "${OPTS[@]}" >"$run/plcsim.out" 2>&1 &
     SIM_PID=$!
@@ -351,7 +312,7 @@ run_one() {
         WHY="exit $STATUS, expected ${EXPECT[$fault]}"
     elif ! diff "$run/before" "$run/after" >"$run/installation.diff"; then
         WHY="the installation changed (see installation.diff)"
-    elif grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$run/cli.log" "$run/plcsim.out"; then
+    elif sanitizer_report "$run/cli.log" "$run/plcsim.out"; then
         WHY="a sanitizer report"
     elif grep -q 'plcsim: protocol error' "$run/plcsim.out"; then
         WHY="the controller counted a protocol error: $(grep -m1 'plcsim: protocol error' "$run/plcsim.out")"

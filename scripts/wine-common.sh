@@ -9,6 +9,7 @@ BUILD_WIN32=${PLCFLASH_BUILD_WIN32:-$ROOT/build/windows32}
 BUILD_NATIVE=${PLCFLASH_BUILD_NATIVE:-$ROOT/build/native}
 RUN_DIR=${PLCFLASH_RUN_DIR:-$ROOT/build/run}
 PLCSIM=$BUILD_NATIVE/sim/plcsim
+source "$ROOT/scripts/sim-priority.sh"
 
 export WINEPREFIX=${PLCFLASH_WINEPREFIX:-$ROOT/build/wine-prefix}
 export WINEARCH=win64
@@ -20,35 +21,50 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Debian's `wine` (and wineboot, winepath, which call it) starts the 32-bit loader whenever
 # wine32 is installed, even for a 64-bit program; on a kernel that cannot run 32-bit programs
-# that fails with "Exec format error". There the 64-bit loader runs everything, through
-# stand-ins for `wine` and `wine-stable` put first on the PATH, and the 32-bit pass is skipped.
-if bash "$ROOT/scripts/runs-32bit.sh"; then
+# that fails with "Exec format error". There, and where wine32 could not be installed (a
+# mirror mid-sync, unmet multi-arch dependencies: install-deps.sh said why), the 64-bit loader
+# runs everything, through stand-ins for `wine` and `wine-stable` put first on the PATH, and
+# the 32-bit pass is skipped.
+if ! bash "$ROOT/scripts/runs-32bit.sh"; then
+    RUNS_32BIT=0
+    NO_32BIT_REASON="this kernel cannot run 32-bit programs (no IA-32 emulation)"
+elif [ "${PLCFLASH_ASSUME_NO_WINE32:-}" != 1 ] &&
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
     RUNS_32BIT=1
 else
     RUNS_32BIT=0
+    NO_32BIT_REASON="wine32:i386 is not installed"
+    left_out=${PLCFLASH_STATE_DIR:-/var/tmp/plcflash}/wine32-left-out
+    [ -s "$left_out" ] && NO_32BIT_REASON+=" ($(head -n 1 "$left_out"))"
+fi
+if [ "$RUNS_32BIT" = 0 ]; then
     WINE64_BIN=$ROOT/build/wine64-only
     mkdir -p "$WINE64_BIN"
+    # Written aside and renamed: a test that sources this file while the Windows tests run
+    # must never let them start a stand-in half written.
     for name in wine wine-stable; do
         printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
-            >"$WINE64_BIN/$name"
-        chmod +x "$WINE64_BIN/$name"
+            >"$WINE64_BIN/.$name.$$"
+        chmod +x "$WINE64_BIN/.$name.$$"
+        mv -f "$WINE64_BIN/.$name.$$" "$WINE64_BIN/$name"
     done
     export PATH=$WINE64_BIN:$PATH WINELOADER=/usr/lib/wine/wine64
 fi
 
 # The one line a run without the 32-bit pass prints instead of it.
 say_32bit_skipped() {
-    echo "32-bit pass SKIPPED: this kernel cannot run 32-bit programs (no IA-32 emulation), so" \
-        "the 32-bit plcflash.exe was built but not run"
+    echo "32-bit pass SKIPPED: $NO_32BIT_REASON, so the 32-bit plcflash.exe was built but not run"
 }
 
 PIDS=()
-XVFB_PID=
+XVFB_PIDS=()
+E2E_PREFIX=
 
 cleanup() {
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wineserver -k >/dev/null 2>&1 || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    [ -n "$E2E_PREFIX" ] && { WINEPREFIX=$E2E_PREFIX wineserver -k >/dev/null 2>&1 || true; }
+    for pid in "${XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }
 
@@ -57,8 +73,8 @@ start_display() {
     if [ "${1:-}" = use_existing ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1920x1440x24 -nolisten tcp >"$RUN_DIR/xvfb.log" 2>&1 &
-    XVFB_PID=$!
+    Xvfb ":$n" -screen 0 1920x1440x24 -nolisten tcp >"$RUN_DIR/xvfb-$n.log" 2>&1 &
+    XVFB_PIDS+=($!)
     export DISPLAY=":$n"
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
     echo "Xvfb did not start" >&2
@@ -92,7 +108,7 @@ start_sim() {
     shift 2
     local link=$RUN_DIR/$name.tty log=$RUN_DIR/$name.log
     rm -f "$link"
-    "$PLCSIM" --link "$link" "$@" >"$log" 2>&1 &
+    "${SIM_NICE[@]}" "$PLCSIM" --link "$link" "$@" >"$log" 2>&1 &
     PIDS+=($!)
     for _ in $(seq 100); do grep -q '^plcsim: ready' "$log" 2>/dev/null && break; sleep 0.05; done
     grep -q '^plcsim: ready' "$log" || { echo "plcsim $name did not start" >&2; cat "$log" >&2; return 1; }
@@ -100,13 +116,16 @@ start_sim() {
 }
 
 # The controllers' complaints about the program: any fails the run, whatever else passed.
-# What the host's hold-ups of a simulator excused is said, not counted.
+# What a controller excused (a fault of timing in an exchange the host held it up in) is
+# counted and said, with the hold-up and the wait it outlasted.
 check_sims() {
-    local found held
-    held=$(grep -H 'plcsim: \(held up\|not counted\)' "$RUN_DIR"/*.log 2>/dev/null | head -n 20 || true)
-    if [ -n "$held" ]; then
-        echo "the host held simulated controllers up (what followed was not counted):"
-        echo "$held"
+    local found excused
+    excused=$(grep -H 'plcsim: not counted' "$RUN_DIR"/*.log 2>/dev/null || true)
+    if [ -n "$excused" ]; then
+        echo "the simulated controllers excused $(wc -l <<<"$excused") timing error(s):"
+        head -n 20 <<<"$excused"
+    else
+        echo "the simulated controllers excused no error"
     fi
     found=$(grep -H 'plcsim: protocol error' "$RUN_DIR"/*.log 2>/dev/null | head -n 20 || true)
     if [ -n "$found" ]; then

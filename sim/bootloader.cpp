@@ -64,7 +64,11 @@ BootLoader::BootLoader(PacedLine& line, BootOptions options) : m_line(line), m_o
 
 void BootLoader::Notify(const std::string& what, const std::string& detail,
                         std::vector<uint8_t> data) {
-    if (m_observer) m_observer(BootEvent{what, detail, std::move(data)});
+    if (m_observer) m_observer(BootEvent{what, detail, std::move(data), {}});
+}
+
+void BootLoader::NotifyError(const SimFault& fault) {
+    if (m_observer) m_observer(BootEvent{"error", fault.what, {}, fault});
 }
 
 void BootLoader::Pause(uint32_t ms) {
@@ -144,8 +148,8 @@ bool BootLoader::Ask(BootStage stage, const std::string& question, const std::st
         // A letter is an answer; other bytes may be a program talking to the kernel it
         // expects (reading the controller's files), which the console ignores.
         if (std::isalpha(static_cast<unsigned char>(c))) {
-            Notify("error",
-                   std::string("answer ") + c + " to the " + BootStageName(stage) + " question");
+            NotifyError(SimFault::Content(std::string("answer ") + c + " to the " +
+                                          BootStageName(stage) + " question"));
         }
         if (!Prompt(stage, question)) return false;
     }
@@ -158,7 +162,7 @@ bool BootLoader::ReceiveImage(BootStage stage, const char* name) {
     const bool faulty = m_options.faultImage == 0 || m_options.faultImage == m_imagesTaken;
     XmodemReceiver receiver(m_line, faulty ? m_options.receiverFaults : ReceiverFaults{},
                             m_options.requestIntervalMs, m_options.idleTimeoutMs);
-    receiver.SetErrorObserver([this](const std::string& what) { Notify("error", what); });
+    receiver.SetErrorObserver([this](const SimFault& fault) { NotifyError(fault); });
     std::vector<uint8_t> image;
     const ReceiveStatus status = receiver.Receive(&image);
     if (status != ReceiveStatus::Complete) {
@@ -253,7 +257,10 @@ bool BootLoader::Run() {
             case BootStage::Kernel: {
                 FileService files(m_line, m_options.filesFolder, m_options.fileFaults,
                                   m_options.idleTimeoutMs);
-                files.SetObserver([this](const FileServiceEvent& e) { Notify(e.what, e.detail); });
+                files.SetObserver([this](const FileServiceEvent& e) {
+                    if (e.what == "error") return NotifyError(e.fault);
+                    Notify(e.what, e.detail);
+                });
                 if (m_options.idleOnceServed) files.IdleOnceServed();
                 files.Serve();
                 Notify("done", BootStageName(stage));

@@ -58,6 +58,7 @@ struct BootEvent {
     std::string what;    // "answer", "image", "prompt", "silent", "file", "error", "done"
     std::string detail;  // the letter, the image name, the prompt's stage
     std::vector<uint8_t> data;
+    SimFault fault;  // with "error": of content or of timing
 };
 
 class BootLoader {
@@ -92,6 +93,7 @@ class BootLoader {
     bool FallSilentIfAsked(BootStage stage);
     void Pause(uint32_t ms);
     void Notify(const std::string& what, const std::string& detail, std::vector<uint8_t> data = {});
+    void NotifyError(const SimFault& fault);
 
     PacedLine& m_line;
     BootOptions m_options;

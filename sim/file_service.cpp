@@ -10,6 +10,11 @@
 
 using namespace packet;
 
+namespace {
+// How long the rest of a frame may take once its first byte is in.
+constexpr uint32_t kFrameRestMs = 500;
+}  // namespace
+
 FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults faults,
                          uint32_t idleTimeoutMs)
     : m_line(line),
@@ -19,7 +24,13 @@ FileService::FileService(PacedLine& line, std::string folder, FileServiceFaults 
       m_corruptLeft(m_faults.corruptReads) {}
 
 bool FileService::Error(const std::string& what) {
-    if (m_observer) m_observer({"error", what, 0});
+    if (m_observer) m_observer({"error", what, 0, SimFault::Content(what)});
+    return false;
+}
+
+bool FileService::TimingError(const std::string& what, uint32_t waitMs,
+                              std::chrono::steady_clock::time_point since) {
+    if (m_observer) m_observer({"error", what, 0, SimFault::Timing(what, waitMs, since)});
     return false;
 }
 
@@ -51,7 +62,7 @@ void FileService::StoreFile() {
                   static_cast<std::streamsize>(m_data.size()));
     }
     m_stored[m_name] = m_data;
-    if (m_observer) m_observer({"file", m_name, m_data.size()});
+    if (m_observer) m_observer({"file", m_name, m_data.size(), {}});
 }
 
 bool FileService::Lookup(const std::string& name, std::vector<uint8_t>* content) const {
@@ -81,13 +92,16 @@ void FileService::CorruptIfAsked(const std::string& name, std::vector<uint8_t>* 
     } else {
         (*content)[content->size() / 2] ^= 0xFF;
     }
-    if (m_observer) m_observer({"corrupt", name, content->size()});
+    if (m_observer) m_observer({"corrupt", name, content->size(), {}});
 }
 
-bool FileService::AwaitBytes(const std::vector<uint8_t>& expected) {
+bool FileService::AwaitBytes(const std::vector<uint8_t>& expected,
+                             std::chrono::steady_clock::time_point since) {
     std::vector<uint8_t> got(expected.size());
     if (m_line.ReceiveAll(got.data(), got.size(), 3000) != got.size()) return false;
-    if (got != expected) Error("unexpected message from the program");
+    // A program whose wait for our reply ran out asks again instead of going on.
+    if (got != expected)
+        TimingError("unexpected message from the program", kProgramByteGapMs, since);
     return got == expected;
 }
 
@@ -113,6 +127,12 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
         const Reply r = ParseReply(ack.data());
         // A sound packet is accepted, a damaged one refused, both under the packet's number.
         const uint16_t due = corrupt ? kStatusBad : kStatusOk;
+        if (r.sync == kReplySync && r.seq == seq && r.status == kStatusBad && due == kStatusOk) {
+            // The program ends a payload at a gap of kProgramByteGapMs: a packet of ours
+            // held up in the middle reaches it as a damaged one.
+            return TimingError("packet " + std::to_string(seq) + " refused" + SinceRequest(sentAt),
+                               kProgramByteGapMs, sentAt);
+        }
         if (r.sync != kReplySync || r.seq != seq || r.status != due) {
             return Error("acknowledgement status " + std::to_string(r.status) + " sequence " +
                          std::to_string(r.seq) + " of packet " + std::to_string(seq) +
@@ -132,25 +152,32 @@ bool FileService::SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& 
     // As far as this controller knows, the program never answered: it must take the packet as
     // one it has, answer it as it did, and not count it twice. Its silence is as wrong as
     // other bytes: it would leave the controller waiting.
+    const auto sentAt = std::chrono::steady_clock::now();
     m_line.Reply(packet.data(), packet.size());
     std::vector<uint8_t> again(kReplySize);
     const size_t got = m_line.ReceiveAll(again.data(), kReplySize, 3000);
     again.resize(got);
+    if (got == 0) {
+        // A program that already gave up on the next packet says nothing more.
+        return TimingError(
+            "packet " + std::to_string(Word(&packet[4])) + " sent again acknowledged not at all",
+            kProgramReplyWaitMs, sentAt);
+    }
     if (again != ack) {
         return Error("packet " + std::to_string(Word(&packet[4])) + " sent again acknowledged " +
-                     (got ? "with other bytes" : "not at all"));
+                     "with other bytes");
     }
     return true;
 }
 
 void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& request) {
-    if (m_observer) m_observer({"read", name, 0});
+    if (m_observer) m_observer({"read", name, 0, {}});
     std::vector<uint8_t> content;
     const bool refuse = m_faults.refuseRequests < 0 || m_refusals < m_faults.refuseRequests;
     if (!Lookup(name, &content) || refuse) {
         ++m_refusals;
         m_refusedRead = request;
-        if (m_observer) m_observer({"refused", name, 0});
+        if (m_observer) m_observer({"refused", name, 0, {}});
         Answer(kStatusBad, 1);
         return;
     }
@@ -159,14 +186,15 @@ void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& 
     // A controller that could not be read before its reflash answers once it has been written;
     // the program's first acknowledgement is still its part of the read.
     if (m_faults.silentRead && m_stored.empty()) {
-        AwaitBytes(ack0);
-        if (m_observer) m_observer({"unanswered", name, 0});
+        AwaitBytes(ack0, m_requestAt);
+        if (m_observer) m_observer({"unanswered", name, 0, {}});
         return;
     }
     CorruptIfAsked(name, &content);
     const size_t segments = std::max<size_t>(1, (content.size() + kSegmentSize - 1) / kSegmentSize);
+    auto exchangeAt = m_requestAt;
     for (size_t s = 0; s < segments; ++s) {
-        if (!AwaitBytes(ack0)) return;
+        if (!AwaitBytes(ack0, exchangeAt)) return;
         m_lastAck = ack0;
         const size_t begin = s * kSegmentSize;
         const size_t end = std::min(content.size(), begin + kSegmentSize);
@@ -201,12 +229,14 @@ void FileService::SendFile(const std::string& name, const std::vector<uint8_t>& 
         }
         if (more) {
             const std::vector<uint8_t> ready = MakeReply(kStatusOk, 0);
+            exchangeAt = std::chrono::steady_clock::now();
             m_line.Reply(ready.data(), ready.size());
-            if (!AwaitBytes(BuildContinuation())) return;
+            if (!AwaitBytes(BuildContinuation(), exchangeAt)) return;
+            exchangeAt = std::chrono::steady_clock::now();
             Answer(kStatusOk, 1);
         }
     }
-    if (m_observer) m_observer({"sent", name, content.size()});
+    if (m_observer) m_observer({"sent", name, content.size(), {}});
 }
 
 namespace {
@@ -232,7 +262,7 @@ bool FileService::OnReadRequest(const std::vector<uint8_t>& packet) {
     m_refusedRead.clear();
     if (repeatDiffers) Error("read request repeated with other bytes");
     if (m_faults.silentAfterWrite && !m_stored.empty()) {
-        if (m_observer) m_observer({"unanswered", name, 0});
+        if (m_observer) m_observer({"unanswered", name, 0, {}});
         return true;
     }
     const size_t n = name.size();
@@ -421,12 +451,18 @@ void FileService::Serve() {
         quietMs = 0;
         m_served = true;
         if (m_silent) continue;
-        if (m_line.ReceiveAll(sync + 1, 1, 500) != 1) continue;
+        // A frame cut short is the program's pause in the middle of it, or ours in reading
+        // it: a hold-up as long as our wait for its rest explains it.
+        const auto frameAt = std::chrono::steady_clock::now();
+        const auto cutShort = [&](const std::string& what) {
+            TimingError(what, kFrameRestMs, frameAt);
+        };
+        if (m_line.ReceiveAll(sync + 1, 1, kFrameRestMs) != 1) continue;
         const uint16_t word = Word(sync);
         if (word == kReplySync) {
             uint8_t rest[4];
-            if (m_line.ReceiveAll(rest, 4, 500) != 4) {
-                Error("control message cut short");
+            if (m_line.ReceiveAll(rest, 4, kFrameRestMs) != 4) {
+                cutShort("control message cut short");
                 continue;
             }
             m_inNoise = false;
@@ -444,8 +480,8 @@ void FileService::Serve() {
         uint8_t header[kHeaderSize];
         header[0] = sync[0];
         header[1] = sync[1];
-        if (m_line.ReceiveAll(header + 2, 6, 500) != 6) {
-            Error("packet header cut short");
+        if (m_line.ReceiveAll(header + 2, 6, kFrameRestMs) != 6) {
+            cutShort("packet header cut short");
             continue;
         }
         const uint16_t len = Word(header + 2);
@@ -458,8 +494,8 @@ void FileService::Serve() {
         }
         std::vector<uint8_t> whole(header, header + kHeaderSize);
         whole.resize(kHeaderSize + len);
-        if (len && m_line.ReceiveAll(&whole[kHeaderSize], len, 500) != len) {
-            Error("packet " + std::to_string(seq) + " shorter than its len");
+        if (len && m_line.ReceiveAll(&whole[kHeaderSize], len, kFrameRestMs) != len) {
+            cutShort("packet " + std::to_string(seq) + " shorter than its len");
             Answer(kStatusBad, seq);
             continue;
         }

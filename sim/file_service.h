@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/paced_line.h"
+#include "sim/sim_fault.h"
 
 struct FileServiceFaults {
     uint32_t badStatusPacket = 0;    // answer packet k (1-based, in arrival order) with 0x0014
@@ -44,6 +45,7 @@ struct FileServiceEvent {
                          // its file), "error" (the program broke the protocol)
     std::string detail;  // the file name, or what was wrong
     size_t size = 0;
+    SimFault fault;  // with "error": of content or of timing
 };
 
 class FileService {
@@ -82,10 +84,15 @@ class FileService {
     // The fault of a lost acknowledgement: `packet` once more, and `ack` expected again.
     bool SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& packet,
                                            const std::vector<uint8_t>& ack);
-    bool AwaitBytes(const std::vector<uint8_t>& expected);
+    // `since`: when the exchange these bytes end began.
+    bool AwaitBytes(const std::vector<uint8_t>& expected,
+                    std::chrono::steady_clock::time_point since);
     void StoreFile();
-    // Reports a protocol error; false, for `return Error(...)` in a check.
+    // Reports a protocol error of content; false, for `return Error(...)` in a check.
     bool Error(const std::string& what);
+    // One of timing: a hold-up of ours at least `waitMs` long since `since` may explain it.
+    bool TimingError(const std::string& what, uint32_t waitMs,
+                     std::chrono::steady_clock::time_point since);
     std::string SinceRequest(std::chrono::steady_clock::time_point sentAt) const;
 
     PacedLine& m_line;

@@ -86,10 +86,13 @@ const char kUsage[] =
     "        core (the running kernel's file service)\n"
     "A protocol error of the program's (a field the controller would refuse) is refused as the\n"
     "controller refuses it, printed as \"plcsim: protocol error: ...\" on stderr and logged as\n"
-    "\"error\"; the exit status is then 3, also when ended by a signal. One seen less than 15 s\n"
-    "after the host held plcsim up (150 ms or more without running) may be the program's right\n"
-    "reaction to that silence: it is printed as \"plcsim: not counted: ...\", logged as\n"
-    "\"excused\" and not counted; the hold-up is printed as \"plcsim: held up N ms\".\n";
+    "\"error\"; the exit status is then 3, also when ended by a signal. An error of content (a\n"
+    "sum, a length, a name, a sequence number, a repeat with other bytes, bytes outside any\n"
+    "frame) is always counted. One of timing (a reply asked for again, a frame cut short) is\n"
+    "not counted when the host held plcsim up, in that very exchange, for longer than the wait\n"
+    "that ran out: it is printed as \"plcsim: not counted: ...\" with the hold-up and the wait,\n"
+    "and logged as \"excused\". Every hold-up of 100 ms or more is printed as\n"
+    "\"plcsim: held up N ms\".\n";
 
 std::string g_link;
 // Protocol errors of the program's seen so far: the exit status tells a harness of them.
@@ -282,10 +285,14 @@ class Recorder {
             }).detach();
         }
         std::string what = e.what;
-        if (what == "error" && m_watch.HeldUpWithin(StallWatch::kAftermath)) {
+        HoldUp excuse{};
+        if (what == "error" && m_watch.Excuses(e.fault, &excuse)) {
             what = "excused";
-            std::fprintf(stderr, "plcsim: not counted: %s (the host had held plcsim up) [%s]\n",
-                         e.detail.c_str(), WallClock().c_str());
+            std::fprintf(stderr,
+                         "plcsim: not counted: %s (the host held plcsim up %lld ms in this "
+                         "exchange, longer than the %u ms wait it ran out) [%s]\n",
+                         e.detail.c_str(), static_cast<long long>(excuse.length.count()),
+                         e.fault.waitMs, WallClock().c_str());
         } else if (what == "error") {
             ++g_protocolErrors;
             std::fprintf(stderr, "plcsim: protocol error: %s [%s]\n", e.detail.c_str(),
@@ -355,17 +362,18 @@ int ReceiveImages(PacedLine& line, const SimOptions& o, Recorder& record) {
     for (;;) {
         XmodemReceiver receiver(line, o.boot.receiverFaults, o.boot.requestIntervalMs,
                                 o.boot.idleTimeoutMs);
-        receiver.SetErrorObserver([&](const std::string& what) {
-            record(BootEvent{"error", what, {}});
+        receiver.SetErrorObserver([&](const SimFault& fault) {
+            record(BootEvent{"error", fault.what, {}, fault});
         });
         std::vector<uint8_t> image;
         const ReceiveStatus status = receiver.Receive(&image);
         if (status == ReceiveStatus::Complete) {
-            record(BootEvent{"image", "image", std::move(image)});
+            record(BootEvent{"image", "image", std::move(image), {}});
         } else {
             record(
                 BootEvent{status == ReceiveStatus::Cancelled ? "image-cancelled" : "image-failed",
                           "image",
+                          {},
                           {}});
         }
         if (o.once) return ExitStatus(status == ReceiveStatus::Complete ? 0 : 1);

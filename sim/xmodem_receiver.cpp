@@ -21,7 +21,11 @@ XmodemReceiver::XmodemReceiver(PacedLine& line, ReceiverFaults faults, uint32_t 
       m_idleTimeoutMs(idleTimeoutMs) {}
 
 void XmodemReceiver::Error(const std::string& what) {
-    if (m_onError) m_onError(what);
+    Error(SimFault::Content(what));
+}
+
+void XmodemReceiver::Error(const SimFault& fault) {
+    if (m_onError) m_onError(fault);
 }
 
 bool XmodemReceiver::SendByte(uint8_t byte) {
@@ -65,6 +69,7 @@ ReceiveStatus XmodemReceiver::Receive(std::vector<uint8_t>* image) {
         if (c == kSoh) {
             noise = false;
             block[0] = c;
+            const auto blockAt = std::chrono::steady_clock::now();
             const size_t got = m_line.ReceiveAll(block + 1, kBlockSize - 1, kBlockRestMs);
             const bool whole = got == kBlockSize - 1;
             const uint16_t crc = static_cast<uint16_t>(block[kCrcAt] << 8 | block[kCrcAt + 1]);
@@ -75,9 +80,13 @@ ReceiveStatus XmodemReceiver::Receive(std::vector<uint8_t>* image) {
                 // A pseudo-terminal damages nothing: the sender built it so. Before the first
                 // block, though, a program that does not know the controller sits in its boot
                 // loader may be talking to its kernel: short bursts are noise then.
-                if (whole || blocksTaken > 0) {
-                    Error("block " + std::to_string(block[1]) +
-                          (whole ? " damaged" : " cut short"));
+                // A block cut short is a pause in the middle of it, the sender's or ours.
+                const std::string what =
+                    "block " + std::to_string(block[1]) + (whole ? " damaged" : " cut short");
+                if (whole) {
+                    Error(what);
+                } else if (blocksTaken > 0) {
+                    Error(SimFault::Timing(what, kBlockRestMs, blockAt));
                 }
                 m_line.Discard();
                 if (!SendByte(kNak)) return ReceiveStatus::LineLost;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/paced_line.h"
+#include "sim/sim_fault.h"
 
 struct ReceiverFaults {
     std::map<uint32_t, int> nakBlock;  // block index (1-based, in transfer order) -> NAKs
@@ -32,7 +33,7 @@ class XmodemReceiver {
     // Asks with "C" until the sender starts, then takes one image.
     ReceiveStatus Receive(std::vector<uint8_t>* image);
     // Told of every protocol error of the sender's.
-    void SetErrorObserver(std::function<void(const std::string&)> observer) {
+    void SetErrorObserver(std::function<void(const SimFault&)> observer) {
         m_onError = std::move(observer);
     }
 
@@ -41,10 +42,11 @@ class XmodemReceiver {
     bool Acknowledge();
     ReceiveStatus FallSilent();
     void Error(const std::string& what);
+    void Error(const SimFault& fault);
 
     PacedLine& m_line;
     ReceiverFaults m_faults;
     uint32_t m_requestIntervalMs;
     uint32_t m_idleTimeoutMs;
-    std::function<void(const std::string&)> m_onError;
+    std::function<void(const SimFault&)> m_onError;
 };

@@ -305,27 +305,6 @@ for when in "answer b:old firmware" "answer k:the kernel was erased"; do
         --vanish-on "${when%%:*}" --vanish-ms 500
 done
 
-# Bytes outside any frame count against the program, unless the host has just held plcsim up:
-# the program's time-outs then rightly ended what it was waiting for, and what it does next is
-# no fault of its own. Not excused without the hold-up.
-for held in "none:0:3" "just before:0.6:0" ; do
-    IFS=: read -r when stall expected <<<"$held"
-    line=$work/line.$RANDOM
-    "$sim" --link "$line" --start core >/dev/null 2>"$work/held.err" &
-    pid=$!
-    for _ in $(seq 100); do [ -e "$line" ] && break; sleep 0.05; done
-    if [ "$stall" != 0 ]; then kill -STOP $pid; sleep "$stall"; kill -CONT $pid; fi
-    printf 'noise' >"$line"
-    sleep 0.5
-    kill $pid; wait $pid; status=$?
-    if [ $status -eq "$expected" ]; then
-        echo "ok   a protocol error with the host's hold-up $when: exit $status"
-    else
-        echo "FAIL a protocol error with the host's hold-up $when: exit $status, expected $expected"
-        cat "$work/held.err"; failures=$((failures + 1))
-    fi
-done
-
 # The build's one version, and the ports as paths a command takes with --port.
 version=$("$cli" --version)
 ports=$("$cli" list-ports)

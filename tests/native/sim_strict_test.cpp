@@ -368,7 +368,7 @@ TEST(StrictController, RefusesWhatBreaksTheImageUpload) {
         ASSERT_TRUE(rig.pty.Create(""));
         rig.line = std::make_unique<PacedLine>(rig.pty.MasterFd(), LineTiming{});
         rig.controller = std::make_unique<XmodemReceiver>(*rig.line, c.faults, 50, 800);
-        rig.controller->SetErrorObserver([&rig](const std::string& what) { rig.Report(what); });
+        rig.controller->SetErrorObserver([&rig](const SimFault& fault) { rig.Report(fault.what); });
         rig.Start([&rig] {
             std::vector<uint8_t> image;
             rig.controller->Receive(&image);

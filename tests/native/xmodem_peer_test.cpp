@@ -98,7 +98,8 @@ TEST(XmodemOverPty, SenderAgainstTheSimulatedReceiver) {
         PacedLine line(pty.MasterFd(), LineTiming{});
         XmodemReceiver receiver(line, c.faults, 50, 1500);
         std::vector<std::string> errors;
-        receiver.SetErrorObserver([&errors](const std::string& what) { errors.push_back(what); });
+        receiver.SetErrorObserver(
+            [&errors](const SimFault& fault) { errors.push_back(fault.what); });
         std::vector<uint8_t> image;
         ReceiveStatus status = ReceiveStatus::LineLost;
         std::thread sim([&] { status = receiver.Receive(&image); });
@@ -159,7 +160,7 @@ TEST(XmodemPeers, LrzszSxToTheSimulatedReceiver) {
     PacedLine line(pty.MasterFd(), LineTiming{});
     XmodemReceiver receiver(line, {}, 100, 5000);
     std::vector<std::string> errors;
-    receiver.SetErrorObserver([&errors](const std::string& what) { errors.push_back(what); });
+    receiver.SetErrorObserver([&errors](const SimFault& fault) { errors.push_back(fault.what); });
     std::vector<uint8_t> image;
     ReceiveStatus status = ReceiveStatus::LineLost;
     std::thread sim([&] { status = receiver.Receive(&image); });
