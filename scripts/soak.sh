@@ -304,6 +304,7 @@ run_one() {
     now_ms
     MS=$((NOW - start))
     stop_sim
+    EXCUSED=$((EXCUSED + $(grep -c 'plcsim: not counted' "$run/plcsim.out")))
 
     installation_state "$run/install" >"$run/after"
     if [ $timed_out = 1 ]; then
@@ -324,6 +325,7 @@ run_one() {
 }
 
 declare -A RAN PASSED MAX_MS
+EXCUSED=0
 RANDOM=$SEED
 echo "soak: $RUNS runs, seed $SEED, limit $LIMIT s a run, $CLI"
 now_ms
@@ -357,5 +359,6 @@ for name in "${ORDER[@]}"; do
         $((ran - passed)) "$(seconds "${MAX_MS[$name]}")"
 done
 printf '%-20s %-6s %5d %7d %7d\n' total "" "$RUNS" $((RUNS - FAILED)) "$FAILED"
+echo "the controllers excused $EXCUSED timing error(s) (held up by the host)"
 echo "soak: seed $SEED, $RUNS runs, $((RUNS - FAILED)) passed, $FAILED failed in $(seconds "$TOTAL_MS") s"
 [ "$FAILED" -eq 0 ]

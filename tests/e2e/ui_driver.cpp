@@ -13,6 +13,7 @@
 namespace {
 
 constexpr DWORD kLook = 50;  // how often a wait looks again
+constexpr DWORD kClickWaitMs = 5000;  // how long a click waits for its button to be enabled
 
 bool IsAssistant(HWND hwnd) {
     return GetDlgItem(hwnd, ID_WIZNEXT) != nullptr;
@@ -143,8 +144,11 @@ bool UiDriver::Enabled(int buttonId) {
 }
 
 bool UiDriver::Click(int buttonId) {
+    // A page just shown may enable its buttons a moment after it appears, and on a loaded
+    // machine that moment grows: the driver waits for the button as a user would, bounded.
+    if (!WaitEnabled(buttonId, kClickWaitMs)) return false;
     HWND button = GetDlgItem(Window(), buttonId);
-    if (!button || !IsWindowEnabled(button)) return false;
+    if (!button) return false;
     // Posted, as a click is: a box the click opens must not hold the driver.
     PostMessageW(Window(), WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));

@@ -29,7 +29,7 @@ hold() {
     if [ "$when" = inside ]; then
         # Once the controller has taken the first bytes (the exchange has begun) and before
         # its 500 ms wait for the rest runs out.
-        sleep 0.15
+        sleep 0.25
         kill -STOP "$pid"; sleep 0.8; kill -CONT "$pid"
     fi
     sleep 1.2
