@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr DWORD kLook = 50;  // how often a wait looks again
+constexpr DWORD kLook = 50;           // how often a wait looks again
 constexpr DWORD kClickWaitMs = 5000;  // how long a click waits for its button to be enabled
 
 bool IsAssistant(HWND hwnd) {
