@@ -150,8 +150,9 @@ bool FileService::SendPacketAcknowledged(uint16_t seq, bool last,
 bool FileService::SendAgainAfterLostAcknowledgement(const std::vector<uint8_t>& packet,
                                                     const std::vector<uint8_t>& ack) {
     // As far as this controller knows, the program never answered: it must take the packet as
-    // one it has, answer it as it did, and not count it twice. Its silence is as wrong as
-    // other bytes: it would leave the controller waiting.
+    // one it has, answer it as it did, and not count it twice. Other bytes are wrong, and so
+    // is silence, which leaves the controller waiting: only a program whose wait for the
+    // next packet ran out while we were held up has a reason to have gone.
     const auto sentAt = std::chrono::steady_clock::now();
     m_line.Reply(packet.data(), packet.size());
     std::vector<uint8_t> again(kReplySize);
