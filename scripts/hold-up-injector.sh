@@ -11,10 +11,15 @@ MS=${2:-200}
 EVERY=${3:-1000}
 LIMIT=${4:-3600}
 held=()
-release() { [ ${#held[@]} -gt 0 ] && kill -CONT "${held[@]}" 2>/dev/null; held=(); }
-trap 'release; exit 0' INT TERM EXIT
-end=$((SECONDS + LIMIT))
 count=0
+release() { [ ${#held[@]} -gt 0 ] && kill -CONT "${held[@]}" 2>/dev/null; held=(); }
+finish() {
+    release
+    echo "hold-up-injector: $count hold-up(s) of $MS ms" >&2
+    exit 0
+}
+trap finish INT TERM
+end=$((SECONDS + LIMIT))
 while [ $SECONDS -lt $end ]; do
     # Jittered by up to half the period, so the hold-ups fall anywhere in an exchange.
     gap=$((EVERY / 2 + RANDOM % (EVERY + 1)))
@@ -26,4 +31,4 @@ while [ $SECONDS -lt $end ]; do
     release
     count=$((count + 1))
 done
-echo "hold-up-injector: $count hold-up(s) of $MS ms" >&2
+finish

@@ -159,24 +159,19 @@ execute() {
     done
     now_ms
     local began=$NOW
-    "$CLI" update "${args[@]}" --dir "$kit" --yes $FORMAT --record "$record" \
-        --log "$dir/run.log" --trace "$dir/trace.txt" </dev/null >"$dir/cli.out" 2>&1 &
-    local cli=$! killed=0 interrupted=0
-    while kill -0 "$cli" 2>/dev/null; do
-        now_ms
-        if [ "$CTRL_C_MS" -gt 0 ] && [ $interrupted = 0 ] && [ $((NOW - began)) -ge "$CTRL_C_MS" ]; then
-            kill -INT "$cli" 2>/dev/null
-            interrupted=1
-        fi
-        if [ $((NOW - began)) -ge $((LIMIT * 1000)) ]; then
-            kill -KILL "$cli" 2>/dev/null
-            killed=1
-            break
-        fi
-        sleep 0.2
-    done
+    # timeout passes the Ctrl-C on to the tool, and kills it at the limit (exit 137).
+    timeout -s KILL "$LIMIT" "$CLI" update "${args[@]}" --dir "$kit" --yes $FORMAT \
+        --record "$record" --log "$dir/run.log" --trace "$dir/trace.txt" </dev/null \
+        >"$dir/cli.out" 2>&1 &
+    local cli=$! killed=0 interrupter=
+    if [ "$CTRL_C_MS" -gt 0 ]; then
+        (sleep "$(seconds "$CTRL_C_MS")" && kill -INT "$cli" 2>/dev/null) &
+        interrupter=$!
+    fi
     wait "$cli"
     local status=$?
+    [ -n "$interrupter" ] && kill "$interrupter" 2>/dev/null
+    [ $status = 137 ] && killed=1
     now_ms
     local took=$((NOW - began))
     local sim_status=()

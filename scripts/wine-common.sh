@@ -138,9 +138,18 @@ check_sims() {
 
 # Wine reads its port map when its server starts. The server is started here, persistent and
 # with its own log, so its closing dump of objects does not land in the test output.
-apply_ports() {
+# The first program a new server runs starts the prefix's services (services.exe,
+# winedevice.exe, plugplay.exe), which inherit its standard output: were that program a ctest
+# entry, ctest would wait for the services' end. A `reg query` of our own runs first instead.
+# apply_ports [NAME]: NAME tells the server's log apart when two prefixes run at once.
+stop_server() {
     wineserver -k >/dev/null 2>&1 || true
-    wineserver -p >"$RUN_DIR/wineserver.log" 2>&1
+    wineserver -w 2>/dev/null || true
+}
+apply_ports() {
+    stop_server
+    wineserver -p >"$RUN_DIR/wineserver${1:+-$1}.log" 2>&1
+    wine reg query 'HKLM\Software\Wine\Ports' >/dev/null 2>&1 || true
 }
 
 # The sample kernel's CRC-32 as the run log and the record write it (gzip's trailer holds it).

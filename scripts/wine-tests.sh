@@ -133,8 +133,7 @@ start_sim e2e32-good COM40 "${E2E_SIM[@]}" --idle-ms 20000 --files "$RUN32/sims/
 wine reg delete 'HKLM\Software\Wine\Ports' /v COM24 /f >/dev/null 2>&1 || true
 apply_ports
 # A port Windows still lists but that is gone, like an unplugged USB adapter's. The HARDWARE
-# hive is volatile: a Wine server started anew has it no more. The first program a new server
-# runs also starts the prefix's services, which is better done here than in a timed test.
+# hive is volatile: a Wine server started anew has it no more.
 unplugged_port() {
     wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Unplugged' /t REG_SZ \
         /d COM24 /f >/dev/null 2>&1
@@ -175,8 +174,7 @@ export PLCFLASH_EXE=$(winepath -w "$BUILD_WIN/plcflash.exe")
 split_ok=1
 if [ $# -eq 0 ] && [ "${PLCFLASH_WINE_SERIAL:-}" != 1 ]; then
     E2E_PREFIX=$WINEPREFIX-e2e
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w 2>/dev/null || true
+    stop_server
     rm -rf "$E2E_PREFIX"
     cp -a "$WINEPREFIX" "$E2E_PREFIX"
     apply_ports
@@ -187,7 +185,7 @@ if [ $# -eq 0 ] && [ "${PLCFLASH_WINE_SERIAL:-}" != 1 ]; then
     export DISPLAY=$main_display
     (
         export WINEPREFIX=$E2E_PREFIX DISPLAY=$e2e_display
-        wineserver -p >"$RUN_DIR/wineserver-e2e.log" 2>&1
+        apply_ports e2e
         unplugged_port
         ctest --test-dir "$BUILD_WIN" -R '^e2e\.EndToEnd$' --output-on-failure \
             >"$RUN_DIR/e2e-ctest.log" 2>&1
