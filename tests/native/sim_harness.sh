@@ -18,17 +18,18 @@ stop_sim() {
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
         status=$?
-        if grep -q 'plcsim: not counted' "$work/sims.err" 2>/dev/null; then
-            echo "note the controllers excused timing errors (held up by the host):"
-            grep 'plcsim: not counted' "$work/sims.err" | tail -n 5
-            sed -i '/plcsim: not counted/d' "$work/sims.err"
-        fi
         if [ "$status" -eq 3 ]; then
             echo "FAIL the controller counted protocol errors:"
             grep 'protocol error' "$work/sims.err" | tail -n 5
             failures=$((failures + 1))
         fi
     done
+    # What they excused is said once, not counted.
+    if grep -q 'plcsim: not counted' "$work/sims.err" 2>/dev/null; then
+        echo "note the controllers excused timing errors (held up by the host):"
+        grep 'plcsim: not counted' "$work/sims.err" | tail -n 5
+        sed -i '/plcsim: not counted/d' "$work/sims.err"
+    fi
 }
 # interrupt PID NAME: Ctrl-C to the tool; true with its exit status in `status` once it has
 # ended. Bounded: a stop that waited for a transfer or a prompt would still be running after
